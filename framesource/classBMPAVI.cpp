@@ -1,0 +1,202 @@
+#include "classBMPAVI.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "checked.h"
+#include "msgbox.h"
+
+classBMPAVI::classBMPAVI() = default;  // bih starts as the request: 24-bit BI_RGB, size 0 x 0
+
+classBMPAVI::~classBMPAVI() { CloseAVI(); }
+
+int16_t classBMPAVI::GetEnable(const std::string& strFileName) {
+  strAVIFileName = strFileName;
+  return OpenAVI();
+}
+
+int16_t classBMPAVI::OpenAVI() {
+  if (pGetFrame || pAVIStream || pAVIFile) CloseAVI();
+  AVIFileInit();
+  blnInUse = true;
+
+  const char* message = nullptr;
+  if (AVIFileOpen(&pAVIFile, strAVIFileName.c_str(), OF_READ, nullptr) != AVIERR_OK ||
+      AVIFileGetStream(pAVIFile, &pAVIStream, streamtypeVIDEO, 0) != AVIERR_OK) {
+    message = kMsgNoStream;
+  } else if (!(pGetFrame = AVIStreamGetFrameOpen(pAVIStream, &bih))) {
+    message = kMsgNoDecoder;
+  } else if (!(lpPackedDIB = static_cast<const uint8_t*>(AVIStreamGetFrame(pGetFrame, 0)))) {
+    message = kMsgNoDecoder;  // a stream whose first frame cannot be decoded is as good as none
+  }
+  if (message) {
+    MsgBox(message);
+    CloseAVI();
+    return kTrue;
+  }
+
+  BITMAPINFOHEADER frame0;
+  std::memcpy(&frame0, lpPackedDIB, sizeof frame0);
+  if (frame0.biSizeImage == 0)  // allowed for BI_RGB: the rows tell the size
+    frame0.biSizeImage = static_cast<uint32_t>(
+        MulLng(CLng(DibStride(frame0.biWidth, frame0.biBitCount)), CLng(std::abs(int64_t{frame0.biHeight}))));
+  const int32_t sizeImage = CLng(frame0.biSizeImage);
+  const int32_t fileSize = AddLng(sizeImage, 54);
+
+  bih = frame0;
+  bytDIBBits.assign(lpPackedDIB + 40, lpPackedDIB + 40 + sizeImage);
+  const auto* header = reinterpret_cast<const uint8_t*>(&bih);
+  bytInfoHeader.assign(header, header + 40);
+  bfh.bfType[0] = 'B';
+  bfh.bfType[1] = 'M';
+  bfh.bfSize = static_cast<uint32_t>(fileSize);
+  bfh.bfReserved1 = 0;
+  bfh.bfReserved2 = 0;
+  bfh.bfOffBits = 54;
+  lngHeight = bih.biHeight;
+  lngWidth = bih.biWidth;
+  return kFalse;
+}
+
+void classBMPAVI::CloseAVI() {
+  if (pGetFrame) {
+    AVIStreamGetFrameClose(pGetFrame);
+    pGetFrame = nullptr;
+  }
+  if (pAVIStream) {
+    AVIStreamRelease(pAVIStream);
+    pAVIStream = nullptr;
+  }
+  if (pAVIFile) {
+    AVIFileRelease(pAVIFile);
+    pAVIFile = nullptr;
+  }
+  lpPackedDIB = nullptr;
+  // Only a use that was begun is ended, so that an instance that never opened, or closes
+  // twice, leaves the library's count as it found it.
+  if (blnInUse) {
+    AVIFileExit();
+    blnInUse = false;
+  }
+}
+
+int16_t classBMPAVI::GetFrameMax() {
+  return CInt(int64_t{AVIStreamLength(pAVIStream)} - 1);
+}
+
+int16_t classBMPAVI::GetDIBAVI(int32_t lngAVIFrameNo) {
+  if (!pGetFrame) return 0;
+  const auto* dib = static_cast<const uint8_t*>(AVIStreamGetFrame(pGetFrame, lngAVIFrameNo));
+  if (!dib) return 0;  // no frame at that position: the previous picture stays
+  BITMAPINFOHEADER h;
+  std::memcpy(&h, dib, sizeof h);
+  // Every frame is taken to have frame 0's layout; one that holds less is not copied.
+  if (h.biSizeImage != 0 && h.biSizeImage < bih.biSizeImage) return 0;
+  lpPackedDIB = dib;
+  bytDIBBits.assign(dib + 40, dib + 40 + bih.biSizeImage);
+  return 0;
+}
+
+int16_t classBMPAVI::SeparateDIB(int16_t intSeparateType) {
+  const int32_t stride = MulLng(AddLng(MulLng(lngWidth, 3), 3) / 4, 4);
+  const int32_t rowBytes = MulLng(lngWidth, 3);
+  const int32_t endRow = SubLng(lngHeight, 2);
+  const int64_t length = static_cast<int64_t>(bytDIBBits.size());
+  for (lngLine = intSeparateType; lngLine <= endRow; lngLine = AddLng(lngLine, 2)) {
+    lngSrcPos = MulLng(lngLine, stride);
+    lngDstPos = MulLng(AddLng(lngLine, 1), stride);
+    if (lngSrcPos < 0 || lngSrcPos >= length || lngDstPos < 0 || lngDstPos >= length ||
+        lngDstPos + int64_t{rowBytes} > length)
+      throw OutOfRangeError();
+    RtlMoveMemory(bytDIBBits.data() + lngDstPos, bytDIBBits.data() + lngSrcPos, static_cast<size_t>(rowBytes));
+  }
+  return kTrue;
+}
+
+int16_t classBMPAVI::PutToDC(HDC pHDC, int32_t XDest, int32_t YDest, int32_t WidthDC, int32_t HeightDC) {
+  if (bytDIBBits.empty()) throw OutOfRangeError();  // nothing was ever opened
+  if (WidthDC < 0 || HeightDC < 0) return 0;
+  // Never more scan lines than the buffer holds, whatever extent is asked.
+  const int64_t stride = DibStride(bih.biWidth, 24);
+  const int64_t rows = stride > 0 ? static_cast<int64_t>(bytDIBBits.size()) / stride : 0;
+  const uint32_t lines = static_cast<uint32_t>(std::min<int64_t>(HeightDC, rows));
+  BITMAPINFO info{bih};
+  int painted = SetDIBitsToDevice(pHDC, XDest, YDest, static_cast<uint32_t>(WidthDC),
+                                  static_cast<uint32_t>(HeightDC), 0, 0, 0, lines, bytDIBBits.data(),
+                                  &info, DIB_RGB_COLORS);
+  return CInt(painted);
+}
+
+namespace {
+
+void PutLe16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+void PutLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t length) {
+  while (length > 0) {
+    ssize_t n = ::write(fd, data, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+int16_t classBMPAVI::WriteToBMPFile(const std::string& strFileName) {
+  const std::string target = strFileName;
+  if (bytInfoHeader.size() != 40 || target.empty()) return kFalse;  // no picture to save
+
+  // Write beside the target and rename over it: the old file stays whole until the new one is.
+  std::string path = target;
+  if (char* real = ::realpath(target.c_str(), nullptr)) {  // a link is followed, not replaced
+    path = real;
+    std::free(real);
+  }
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  std::string temp = folder + "/.dovrel-XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) return kFalse;
+
+  uint8_t fileHeader[kBitmapFileHeaderSize];
+  fileHeader[0] = static_cast<uint8_t>(bfh.bfType[0]);
+  fileHeader[1] = static_cast<uint8_t>(bfh.bfType[1]);
+  PutLe32(fileHeader + 2, bfh.bfSize);
+  PutLe16(fileHeader + 6, bfh.bfReserved1);
+  PutLe16(fileHeader + 8, bfh.bfReserved2);
+  PutLe32(fileHeader + 10, bfh.bfOffBits);
+
+  struct stat st;
+  mode_t mode;
+  if (::stat(path.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  bool ok = WriteAll(fd, fileHeader, sizeof fileHeader) && WriteAll(fd, bytInfoHeader.data(), 40) &&
+            WriteAll(fd, bytDIBBits.data(), bytDIBBits.size()) && ::fchmod(fd, mode) == 0 &&
+            ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return kFalse;
+  }
+  return kTrue;
+}

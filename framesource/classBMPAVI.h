@@ -1,0 +1,76 @@
+// The frame source: one opened AVI video stream and a 24-bit frame buffer. Opens and closes the
+// video, fetches a frame, line-doubles one field, paints the buffer on a device context and
+// writes it as a BMP file. Results are 16-bit as the callers expect: True is -1, False is 0.
+//
+// Ownership: the instance owns bytDIBBits, bytInfoHeader and the three library handles. The
+// memory behind lpPackedDIB belongs to the decompressor and is copied out right after a fetch.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mdlHeadder.h"
+
+inline constexpr int16_t kTrue = -1;
+inline constexpr int16_t kFalse = 0;
+
+inline constexpr const char* kMsgNoStream =
+    "ビデオストリームのインターフェースアドレス獲得に失敗しました。";
+inline constexpr const char* kMsgNoDecoder = "デコーダが不明なため圧縮を解除できません。";
+
+class classBMPAVI {
+ public:
+  classBMPAVI();  // sets the requested format; makes no library call
+  ~classBMPAVI();  // runs CloseAVI
+  classBMPAVI(const classBMPAVI&) = delete;
+  classBMPAVI& operator=(const classBMPAVI&) = delete;
+
+  // -1 when opening failed (after its message), 0 when the file is open with frame 0 loaded.
+  int16_t GetEnable(const std::string& strFileName);
+  // Index of the last frame; OverflowError beyond 32768 frames. Only while a file is open.
+  int16_t GetFrameMax();
+  // Fetches frame lngAVIFrameNo into the buffer; a fetch that yields no frame keeps the
+  // previous picture. Always 0. Only while a file is open.
+  int16_t GetDIBAVI(int32_t lngAVIFrameNo);
+  // True (-1) when the buffer was written in full to strFileName, False (0) when any step
+  // failed; an existing file is then left as it was.
+  int16_t WriteToBMPFile(const std::string& strFileName);
+  // Copies every row of the field starting at buffer row intSeparateType onto the row above.
+  int16_t SeparateDIB(int16_t intSeparateType);
+  // Paints the lower-left WidthDC x HeightDC of the frame at (XDest, YDest); scan lines painted.
+  int16_t PutToDC(HDC pHDC, int32_t XDest, int32_t YDest, int32_t WidthDC, int32_t HeightDC);
+
+  int32_t biWidth() const { return bih.biWidth; }
+  int32_t biHeight() const { return bih.biHeight; }
+
+  // Read-only views for tests, tools and benchmarks.
+  const std::vector<uint8_t>& DIBBits() const { return bytDIBBits; }
+  const std::vector<uint8_t>& InfoHeaderBytes() const { return bytInfoHeader; }
+  const BITMAPINFOHEADER& InfoHeader() const { return bih; }
+  const BITMAPFILEHEADER& FileHeader() const { return bfh; }
+  const std::string& FileName() const { return strAVIFileName; }
+  PAVISTREAM Stream() const { return pAVIStream; }
+  bool IsOpen() const { return pGetFrame != nullptr; }
+  int32_t WorkLine() const { return lngLine; }
+
+ private:
+  int16_t OpenAVI();
+  void CloseAVI();
+
+  PAVIFILE pAVIFile = nullptr;
+  PAVISTREAM pAVIStream = nullptr;
+  PGETFRAME pGetFrame = nullptr;
+  std::string strAVIFileName;  // path last passed to GetEnable
+  const uint8_t* lpPackedDIB = nullptr;  // not owned: the decompressor's last frame
+  std::vector<uint8_t> bytDIBBits;       // biSizeImage bytes, bottom-up BGR rows
+  std::vector<uint8_t> bytInfoHeader;    // 40 bytes of frame 0's header
+  BITMAPINFOHEADER bih;                  // the request, then frame 0's header
+  BITMAPFILEHEADER bfh;
+  int32_t lngLine = 0;    // SeparateDIB: current buffer row
+  int32_t lngSrcPos = 0;  // SeparateDIB: byte offset of the source row
+  int32_t lngDstPos = 0;  // SeparateDIB: byte offset of the destination row
+  int32_t lngHeight = 0;  // rows, from bih at open
+  int32_t lngWidth = 0;   // pixels, from bih at open
+  bool blnInUse = false;  // one library use begun and not yet ended
+};

@@ -1,0 +1,52 @@
+// The AVI container as plain data: the streams' headers and formats and, for each stream, the
+// place of every position's chunk. Read from RIFF AVI 1.0 (idx1) and OpenDML AVI 2.0
+// (indx / ix## / AVIX) files; rebuilt by scanning the movi lists when no usable index is there.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "filereader.h"
+#include "mdlHeadder.h"
+
+// Limits against hostile or damaged headers. Nothing is allocated or read on a header's word
+// beyond these, and every offset is checked against the file before it is used.
+inline constexpr int kMaxStreams = 64;               // strl lists taken from hdrl
+inline constexpr int kMaxListDepth = 8;              // nesting of LIST chunks that is followed
+inline constexpr uint32_t kMaxFormatBytes = 1 << 20; // strf: header, palette, codec extradata
+inline constexpr uint32_t kMaxChunkBytes = 256u << 20;  // one frame's data
+
+struct AviChunk {
+  uint64_t offset = 0;  // file offset of the chunk's data (after its 8-byte header)
+  uint32_t size = 0;    // bytes of data; 0 = a dropped frame, which repeats the one before
+  bool keyframe = false;
+};
+
+enum class AviIndexSource { kNone, kIdx1, kOpenDml, kScan };
+
+struct AviStreamData {
+  bool hasHeader = false;  // a strh was found
+  uint32_t fccType = 0;    // 'vids', 'auds', 'iavs' (DV type 1), ...
+  uint32_t fccHandler = 0;
+  uint32_t dwScale = 0;
+  uint32_t dwRate = 0;
+  uint32_t dwLength = 0;      // as declared: not trusted, the index decides
+  std::vector<uint8_t> format;  // the strf chunk's bytes (at most kMaxFormatBytes)
+  uint64_t indxOffset = 0;    // the strl's 'indx' data, 0 if none
+  uint32_t indxSize = 0;
+  std::vector<AviChunk> chunks;  // one per position, in position order
+  bool keyframesKnown = true;    // false when the index was rebuilt (every chunk then a key)
+  AviIndexSource indexSource = AviIndexSource::kNone;
+
+  bool IsVideo() const { return fccType == streamtypeVIDEO || fccType == MakeFourCC('i', 'a', 'v', 's'); }
+};
+
+struct AviContainer {
+  std::vector<AviStreamData> streams;  // in the order of their strl lists
+};
+
+// Stream number of a chunk id "##xx" (two hex digits), or -1 when it names no stream.
+int StreamOfChunkId(uint32_t id);
+
+// AVIERR_OK, or AVIERR_BADFORMAT when the bytes are not a RIFF AVI file with a header list.
+HRESULT ParseAviFile(const FileReader& file, AviContainer* out);

@@ -1,0 +1,142 @@
+// The AVI file library's entry points. Handles are reference counted as the callers expect: a
+// stream keeps its file alive, a decompressor keeps its stream alive, and each release drops
+// one reference. All calls come from one thread.
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "avicontainer.h"
+#include "decoder.h"
+#include "mdlHeadder.h"
+
+struct AviFile {
+  int refs = 1;
+  FileReader reader;
+  AviContainer container;
+};
+
+struct AviStream {
+  int refs = 1;
+  AviFile* file = nullptr;
+  int number = 0;  // index among all the file's streams
+  const AviStreamData& data() const { return file->container.streams[number]; }
+};
+
+struct AviGetFrame {
+  AviStream* stream = nullptr;
+  std::unique_ptr<FrameDecoder> decoder;
+};
+
+namespace {
+int g_uses = 0;
+
+// A video stream is usable when its header and a whole bitmap header are there.
+bool IsUsableVideo(const AviStreamData& s) { return s.hasHeader && s.IsVideo() && s.format.size() >= 40; }
+}  // namespace
+
+void AVIFileInit() { ++g_uses; }
+
+void AVIFileExit() {
+  if (g_uses > 0) --g_uses;
+}
+
+int AVIFileUseCount() { return g_uses; }
+
+HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, uint32_t uMode, const CLSID* /*handler*/) {
+  if (!ppfile) return AVIERR_BADPARAM;
+  *ppfile = nullptr;
+  if (!szFile || uMode != OF_READ || g_uses == 0) return AVIERR_BADPARAM;
+  auto file = std::make_unique<AviFile>();
+  if (!file->reader.Open(szFile)) return AVIERR_FILEOPEN;
+  if (HRESULT r = ParseAviFile(file->reader, &file->container); r != AVIERR_OK) return r;
+  *ppfile = file.release();
+  return AVIERR_OK;
+}
+
+HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, uint32_t fccType, int32_t lParam) {
+  if (!ppavi) return AVIERR_BADPARAM;
+  *ppavi = nullptr;
+  if (!pfile || lParam < 0) return AVIERR_BADPARAM;
+  const auto& streams = pfile->container.streams;
+  int32_t seen = 0;
+  for (size_t i = 0; i < streams.size(); ++i) {
+    const AviStreamData& s = streams[i];
+    bool matches = fccType == 0 ? s.hasHeader : fccType == streamtypeVIDEO ? s.IsVideo() : s.fccType == fccType;
+    if (!matches || seen++ != lParam) continue;
+    if (s.IsVideo() && !IsUsableVideo(s)) return AVIERR_BADFORMAT;
+    auto* stream = new AviStream;
+    stream->file = pfile;
+    stream->number = static_cast<int>(i);
+    ++pfile->refs;
+    *ppavi = stream;
+    return AVIERR_OK;
+  }
+  return AVIERR_NODATA;
+}
+
+PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWanted) {
+  if (!pavi || !IsUsableVideo(pavi->data())) return nullptr;
+  // We deliver 24-bit uncompressed frames at the stream's own size, whatever size is asked.
+  if (lpbiWanted && (lpbiWanted->biBitCount != 24 || lpbiWanted->biCompression != BI_RGB)) return nullptr;
+  auto decoder = FrameDecoder::Create(pavi->file->reader, pavi->data(), pavi->number);
+  if (!decoder) return nullptr;
+  auto* pg = new AviGetFrame;
+  pg->stream = pavi;
+  pg->decoder = std::move(decoder);
+  ++pavi->refs;
+  return pg;
+}
+
+void* AVIStreamGetFrame(PGETFRAME pg, int32_t lPos) {
+  if (!pg) return nullptr;
+  return const_cast<uint8_t*>(pg->decoder->GetFrame(lPos));
+}
+
+int32_t AVIStreamLength(PAVISTREAM pavi) {
+  if (!pavi) return -1;
+  size_t n = pavi->data().chunks.size();
+  return n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n);
+}
+
+HRESULT AVIStreamInfo(PAVISTREAM pavi, AVISTREAMINFO* psi, int32_t lSize) {
+  if (!pavi || !psi || lSize < static_cast<int32_t>(sizeof(AVISTREAMINFO))) return AVIERR_BADPARAM;
+  const AviStreamData& s = pavi->data();
+  *psi = AVISTREAMINFO{};
+  psi->fccType = s.fccType;
+  psi->fccHandler = s.fccHandler;
+  psi->dwScale = s.dwScale;
+  psi->dwRate = s.dwRate;
+  psi->dwLength = AVIStreamLength(pavi);
+  if (s.format.size() >= 40) {
+    psi->biCompression = Le32(s.format.data() + 16);
+    psi->width = static_cast<int32_t>(Le32(s.format.data() + 4));
+    psi->height = static_cast<int32_t>(Le32(s.format.data() + 8));
+  }
+  std::string name = FrameDecoder::CodecName(s);
+  std::strncpy(psi->szName, name.c_str(), sizeof psi->szName - 1);
+  return AVIERR_OK;
+}
+
+HRESULT AVIStreamGetFrameClose(PGETFRAME pg) {
+  if (!pg) return AVIERR_BADPARAM;
+  PAVISTREAM stream = pg->stream;
+  delete pg;
+  AVIStreamRelease(stream);
+  return AVIERR_OK;
+}
+
+uint32_t AVIStreamRelease(PAVISTREAM pavi) {
+  if (!pavi) return 0;
+  if (--pavi->refs > 0) return static_cast<uint32_t>(pavi->refs);
+  AviFile* file = pavi->file;
+  delete pavi;
+  AVIFileRelease(file);
+  return 0;
+}
+
+uint32_t AVIFileRelease(PAVIFILE pfile) {
+  if (!pfile) return 0;
+  if (--pfile->refs > 0) return static_cast<uint32_t>(pfile->refs);
+  delete pfile;
+  return 0;
+}

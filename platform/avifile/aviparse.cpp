@@ -1,0 +1,337 @@
+// RIFF walking and index reading for AVI files. Every size is clipped to its parent and to the
+// file; an index that points outside the file, runs past its chunk or loops is not used, and the
+// movi lists are scanned instead, so that a capture cut off mid-write still opens.
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "avicontainer.h"
+
+namespace {
+
+constexpr uint32_t kRIFF = MakeFourCC('R', 'I', 'F', 'F');
+constexpr uint32_t kLIST = MakeFourCC('L', 'I', 'S', 'T');
+constexpr uint32_t kAVI = MakeFourCC('A', 'V', 'I', ' ');
+constexpr uint32_t kAVIX = MakeFourCC('A', 'V', 'I', 'X');
+constexpr uint32_t kHdrl = MakeFourCC('h', 'd', 'r', 'l');
+constexpr uint32_t kStrl = MakeFourCC('s', 't', 'r', 'l');
+constexpr uint32_t kStrh = MakeFourCC('s', 't', 'r', 'h');
+constexpr uint32_t kStrf = MakeFourCC('s', 't', 'r', 'f');
+constexpr uint32_t kIndx = MakeFourCC('i', 'n', 'd', 'x');
+constexpr uint32_t kMovi = MakeFourCC('m', 'o', 'v', 'i');
+constexpr uint32_t kRec = MakeFourCC('r', 'e', 'c', ' ');
+constexpr uint32_t kIdx1 = MakeFourCC('i', 'd', 'x', '1');
+constexpr uint32_t AVIIF_LIST = 0x01;
+constexpr uint32_t AVIIF_KEYFRAME = 0x10;
+constexpr uint8_t AVI_INDEX_OF_INDEXES = 0x00;
+constexpr uint8_t AVI_INDEX_OF_CHUNKS = 0x01;
+
+struct ChunkHeader {
+  uint32_t id = 0;
+  uint32_t size = 0;  // as stored
+  uint64_t data = 0;  // offset of the data
+};
+
+// A span of the file: [begin, end).
+struct Span {
+  uint64_t begin = 0, end = 0;
+};
+
+bool ReadHeader(const FileReader& f, uint64_t at, uint64_t end, ChunkHeader* h) {
+  uint8_t b[8];
+  if (at + 8 > end || !f.ReadAt(at, b, 8)) return false;
+  h->id = Le32(b);
+  h->size = Le32(b + 4);
+  h->data = at + 8;
+  return true;
+}
+
+uint64_t NextChunk(const ChunkHeader& h) { return h.data + h.size + (h.size & 1); }
+
+}  // namespace
+
+int StreamOfChunkId(uint32_t id) {
+  auto digit = [](uint32_t c) -> int {
+    if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return static_cast<int>(c - 'A' + 10);
+    return -1;
+  };
+  int hi = digit(id & 0xFF), lo = digit((id >> 8) & 0xFF);
+  if (hi < 0 || lo < 0) return -1;
+  return hi * 16 + lo;
+}
+
+namespace {
+
+// Palette changes ("##pc") are not positions of a stream.
+bool IsPaletteChange(uint32_t id) { return ((id >> 16) & 0xFFFF) == ('p' | 'c' << 8); }
+
+class Parser {
+ public:
+  Parser(const FileReader& f, AviContainer* out) : f_(f), out_(out) {}
+
+  HRESULT Run() {
+    ChunkHeader riff;
+    uint8_t form[4];
+    if (!ReadHeader(f_, 0, f_.size(), &riff) || riff.id != kRIFF || !f_.ReadAt(8, form, 4) ||
+        Le32(form) != kAVI)
+      return AVIERR_BADFORMAT;
+    // A capture cut off before its sizes were written says 0 or too much: take the file.
+    uint64_t riffEnd = riff.size < 4 ? f_.size() : std::min<uint64_t>(riff.data + riff.size, f_.size());
+    WalkRiff({12, riffEnd}, /*first=*/true);
+    if (!sawHdrl_) return AVIERR_BADFORMAT;
+
+    // OpenDML continuation RIFFs follow the first one back to back.
+    uint64_t at = riff.size < 4 ? f_.size() : NextChunk(riff);
+    while (at + 12 <= f_.size()) {
+      ChunkHeader h;
+      if (!ReadHeader(f_, at, f_.size(), &h) || h.id != kRIFF || !f_.ReadAt(at + 8, form, 4) ||
+          Le32(form) != kAVIX)
+        break;
+      uint64_t end = std::min<uint64_t>(h.data + h.size, f_.size());
+      WalkRiff({at + 12, end}, /*first=*/false);
+      if (h.size < 4) break;
+      at = NextChunk(h);
+    }
+
+    for (size_t s = 0; s < out_->streams.size(); ++s) {
+      AviStreamData& st = out_->streams[s];
+      if (st.indxOffset && ReadOpenDmlIndex(st)) st.indexSource = AviIndexSource::kOpenDml;
+    }
+    bool needIdx1 = std::any_of(out_->streams.begin(), out_->streams.end(),
+                                [](const AviStreamData& st) { return st.indexSource == AviIndexSource::kNone; });
+    // idx1 covers only the first RIFF: with continuation RIFFs it is not the whole story.
+    if (needIdx1 && idx1_.end > idx1_.begin && !sawAvix_) ReadIdx1();
+    bool needScan = false;
+    for (const AviStreamData& st : out_->streams)
+      if (st.indexSource == AviIndexSource::kNone || (st.IsVideo() && st.chunks.empty())) needScan = true;
+    if (needScan) Scan();
+    return AVIERR_OK;
+  }
+
+ private:
+  void WalkRiff(Span span, bool first) {
+    uint64_t at = span.begin;
+    ChunkHeader h;
+    while (ReadHeader(f_, at, span.end, &h)) {
+      uint64_t end = std::min<uint64_t>(h.data + h.size, span.end);
+      if (h.id == kLIST && end >= h.data + 4) {
+        uint8_t type[4];
+        if (!f_.ReadAt(h.data, type, 4)) break;
+        uint32_t t = Le32(type);
+        if (t == kHdrl && first && !sawHdrl_) {
+          sawHdrl_ = true;
+          WalkHdrl({h.data + 4, end});
+        } else if (t == kMovi) {
+          movi_.push_back({h.data, end});  // idx1 offsets count from the 'movi' word
+          if (!first) sawAvix_ = true;
+        }
+      } else if (h.id == kIdx1 && first) {
+        // An idx1 that runs past the file was cut off: unusable.
+        if (h.data + h.size <= span.end) idx1_ = {h.data, h.data + h.size};
+      }
+      if (h.data + h.size > span.end) break;
+      at = NextChunk(h);
+    }
+  }
+
+  void WalkHdrl(Span span) {
+    uint64_t at = span.begin;
+    ChunkHeader h;
+    while (ReadHeader(f_, at, span.end, &h)) {
+      uint64_t end = std::min<uint64_t>(h.data + h.size, span.end);
+      uint8_t type[4];
+      if (h.id == kLIST && end >= h.data + 4 && f_.ReadAt(h.data, type, 4) && Le32(type) == kStrl) {
+        if (out_->streams.size() >= kMaxStreams) return;
+        out_->streams.emplace_back();
+        WalkStrl({h.data + 4, end}, out_->streams.back());
+      }
+      if (h.data + h.size > span.end) break;
+      at = NextChunk(h);
+    }
+  }
+
+  void WalkStrl(Span span, AviStreamData& st) {
+    uint64_t at = span.begin;
+    ChunkHeader h;
+    while (ReadHeader(f_, at, span.end, &h)) {
+      uint64_t avail = std::min<uint64_t>(h.size, span.end - h.data);
+      if (h.id == kStrh && !st.hasHeader && avail >= 48) {
+        uint8_t b[48];
+        if (f_.ReadAt(h.data, b, sizeof b)) {
+          st.hasHeader = true;
+          st.fccType = Le32(b);
+          st.fccHandler = Le32(b + 4);
+          st.dwScale = Le32(b + 20);
+          st.dwRate = Le32(b + 24);
+          st.dwLength = Le32(b + 32);
+        }
+      } else if (h.id == kStrf && st.format.empty() && avail == h.size) {
+        uint32_t n = std::min<uint32_t>(h.size, kMaxFormatBytes);
+        if (!f_.ReadAt(h.data, st.format, n)) st.format.clear();
+      } else if (h.id == kIndx && avail == h.size && h.size >= 24) {
+        st.indxOffset = h.data;
+        st.indxSize = h.size;
+      }
+      if (h.data + h.size > span.end) break;
+      at = NextChunk(h);
+    }
+  }
+
+  // Entries of one standard index chunk (ix##), checked against the file.
+  bool ReadStandardIndex(const uint8_t* head, const std::vector<uint8_t>& body, size_t perEntry,
+                         uint32_t count, AviStreamData& st) {
+    if (head[3] != AVI_INDEX_OF_CHUNKS || perEntry < 8) return false;
+    uint64_t base = Le64(head + 12);
+    if (count > body.size() / perEntry) return false;
+    if (st.chunks.size() + count > maxEntries_) return false;
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint8_t* e = body.data() + i * perEntry;
+      uint64_t off = base + Le32(e);
+      uint32_t raw = Le32(e + 4);
+      uint32_t size = raw & 0x7FFFFFFF;
+      if (off < 8 || off > f_.size() || size > f_.size() - off || size > kMaxChunkBytes) return false;
+      st.chunks.push_back({off, size, (raw & 0x80000000u) == 0});
+    }
+    return true;
+  }
+
+  bool ReadOpenDmlIndex(AviStreamData& st) {
+    std::vector<uint8_t> indx;
+    if (!f_.ReadAt(st.indxOffset, indx, st.indxSize)) return false;
+    const uint8_t* head = indx.data();
+    size_t perEntry = size_t{Le16(head)} * 4;
+    uint32_t count = Le32(head + 4);
+    std::vector<uint8_t> body(indx.begin() + 24, indx.end());
+    bool ok = false;
+    if (head[3] == AVI_INDEX_OF_CHUNKS) {
+      ok = ReadStandardIndex(head, body, perEntry, count, st);
+    } else if (head[3] == AVI_INDEX_OF_INDEXES && perEntry >= 16 && count <= body.size() / perEntry) {
+      ok = true;
+      std::set<uint64_t> seen;
+      for (uint32_t i = 0; i < count && ok; ++i) {
+        const uint8_t* e = body.data() + i * perEntry;
+        uint64_t off = Le64(e);
+        // Each entry names an ix## chunk by its header; one named twice or one that is
+        // itself a super index would loop.
+        ChunkHeader h;
+        ok = seen.insert(off).second && ReadHeader(f_, off, f_.size(), &h) && h.size >= 24 &&
+             h.size <= f_.size() - h.data;
+        std::vector<uint8_t> ix;
+        ok = ok && f_.ReadAt(h.data, ix, h.size);
+        if (ok) {
+          std::vector<uint8_t> ixBody(ix.begin() + 24, ix.end());
+          ok = ReadStandardIndex(ix.data(), ixBody, size_t{Le16(ix.data())} * 4, Le32(ix.data() + 4), st);
+        }
+      }
+    }
+    if (!ok) st.chunks.clear();
+    return ok;
+  }
+
+  void ReadIdx1() {
+    std::vector<uint8_t> idx;
+    if (movi_.empty() || !f_.ReadAt(idx1_.begin, idx, idx1_.end - idx1_.begin)) return;
+    const size_t n = idx.size() / 16;
+    const uint64_t movi = movi_.front().begin;
+    // Offsets count from the 'movi' word, or (some writers) from the start of the file: the
+    // first real entry tells which.
+    uint64_t base = 0;
+    bool baseFound = false;
+    for (size_t i = 0; i < n && !baseFound; ++i) {
+      const uint8_t* e = idx.data() + i * 16;
+      if ((Le32(e + 4) & AVIIF_LIST) || StreamOfChunkId(Le32(e)) < 0) continue;
+      for (uint64_t candidate : {movi, uint64_t{0}}) {
+        ChunkHeader h;
+        if (ReadHeader(f_, candidate + Le32(e + 8), f_.size(), &h) && h.id == Le32(e)) {
+          base = candidate;
+          baseFound = true;
+          break;
+        }
+      }
+      if (!baseFound) return;  // the first entry points at nothing: not usable
+    }
+    std::vector<std::vector<AviChunk>> perStream(out_->streams.size());
+    for (size_t i = 0; i < n; ++i) {
+      const uint8_t* e = idx.data() + i * 16;
+      uint32_t id = Le32(e), flags = Le32(e + 4), size = Le32(e + 12);
+      int s = StreamOfChunkId(id);
+      if ((flags & AVIIF_LIST) || s < 0 || IsPaletteChange(id)) continue;
+      if (s >= static_cast<int>(perStream.size())) continue;
+      uint64_t data = base + Le32(e + 8) + 8;
+      if (data > f_.size() || size > f_.size() - data || size > kMaxChunkBytes) return;
+      perStream[s].push_back({data, size, (flags & AVIIF_KEYFRAME) != 0});
+    }
+    for (size_t s = 0; s < perStream.size(); ++s) {
+      AviStreamData& st = out_->streams[s];
+      if (st.indexSource != AviIndexSource::kNone) continue;
+      st.chunks = std::move(perStream[s]);
+      st.indexSource = AviIndexSource::kIdx1;
+    }
+  }
+
+  // Rebuilds the positions of every stream without a usable index from the chunks themselves.
+  void Scan() {
+    std::vector<std::vector<AviChunk>> perStream(out_->streams.size());
+    for (const Span& m : movi_) ScanList({m.begin + 4, m.end}, 1, perStream);
+    for (size_t s = 0; s < perStream.size(); ++s) {
+      AviStreamData& st = out_->streams[s];
+      if (st.indexSource != AviIndexSource::kNone && !(st.IsVideo() && st.chunks.empty())) continue;
+      st.chunks = std::move(perStream[s]);
+      st.keyframesKnown = false;
+      for (AviChunk& c : st.chunks) c.keyframe = true;
+      st.indexSource = AviIndexSource::kScan;
+    }
+  }
+
+  // False when the list's chunks stop making sense; what came before is kept.
+  bool ScanList(Span span, int depth, std::vector<std::vector<AviChunk>>& perStream) {
+    uint64_t at = span.begin;
+    ChunkHeader h;
+    while (ReadHeader(f_, at, span.end, &h)) {
+      if (h.size > span.end - h.data) return false;  // cut off by the end: dropped
+      if (h.id == kLIST) {
+        uint8_t type[4];
+        if (h.size >= 4 && f_.ReadAt(h.data, type, 4) && Le32(type) == kRec &&
+            depth < kMaxListDepth && !ScanList({h.data + 4, h.data + h.size}, depth + 1, perStream))
+          return false;
+      } else {
+        int s = StreamOfChunkId(h.id);
+        if (s >= 0 && !IsPaletteChange(h.id) && s < static_cast<int>(perStream.size())) {
+          if (h.size > kMaxChunkBytes) return false;
+          perStream[s].push_back({h.data, h.size, true});
+        } else if (!IsPrintable(h.id)) {
+          return false;  // not a chunk header: the rest is garbage
+        }
+      }
+      at = NextChunk(h);
+    }
+    return true;
+  }
+
+  static bool IsPrintable(uint32_t id) {
+    for (int i = 0; i < 4; ++i) {
+      uint32_t c = (id >> (8 * i)) & 0xFF;
+      if (c < 0x20 || c > 0x7E) return false;
+    }
+    return true;
+  }
+
+  const FileReader& f_;
+  AviContainer* out_;
+  bool sawHdrl_ = false;
+  bool sawAvix_ = false;
+  std::vector<Span> movi_;
+  Span idx1_;
+  // Every position needs a chunk header of 8 bytes somewhere in the file: an index that claims
+  // more entries than that is lying.
+  uint64_t maxEntries_ = f_.size() / 8 + 1;
+};
+
+}  // namespace
+
+HRESULT ParseAviFile(const FileReader& file, AviContainer* out) {
+  *out = AviContainer{};
+  return Parser(file, out).Run();
+}

@@ -1,0 +1,61 @@
+// Decompressors for a video stream: each delivers any position as a packed DIB (40-byte
+// header + 24-bit bottom-up BGR pixels, rows padded to 4 bytes), the size of the stream's
+// format. Uncompressed DIB streams are converted by our own code; every other format goes
+// through libavcodec and libswscale.
+//
+// Ownership: the decoder owns the packed DIB it returns; it stays valid until the next
+// GetFrame call or the decoder's end. The stream data and the reader belong to the opened
+// file, which outlives the decoder.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "avicontainer.h"
+
+inline constexpr int32_t kMaxFrameDimension = 16384;    // pixels, each of width and height
+inline constexpr int64_t kMaxFramePixels = 40'000'000;  // above 8K UHD; a 24-bit frame < 120 MB
+
+class FrameDecoder {
+ public:
+  virtual ~FrameDecoder() = default;
+
+  // Null when no decompressor can deliver this stream as 24-bit frames.
+  static std::unique_ptr<FrameDecoder> Create(const FileReader& file, const AviStreamData& stream,
+                                              int streamNumber);
+  // "dvvideo", "mjpeg", "raw 24-bit", ... or "" when nothing can decode the stream.
+  static std::string CodecName(const AviStreamData& stream);
+
+  // The packed DIB of position pos, or null when that position yields no frame.
+  virtual const uint8_t* GetFrame(int32_t pos) = 0;
+
+ protected:
+  FrameDecoder(const FileReader& file, const AviStreamData& stream, int streamNumber,
+               int32_t width, int32_t height);
+
+  // The non-empty chunks, in order; positions of empty chunks show the packet before them.
+  int32_t PacketCount() const { return static_cast<int32_t>(packets_.size()); }
+  int32_t PacketOfPosition(int32_t pos) const;  // -1 if pos is out of range
+  const AviChunk& Packet(int32_t packet) const { return stream_.chunks[packets_[packet]]; }
+  // Reads a packet's bytes after checking its chunk header; false for a damaged chunk.
+  bool ReadPacket(int32_t packet, std::vector<uint8_t>& out, size_t padding) const;
+  bool PacketHeaderOk(int32_t packet) const;
+
+  uint8_t* Pixels() { return dib_.data() + 40; }
+  const uint8_t* Dib() const { return dib_.data(); }
+  int32_t width() const { return width_; }
+  int32_t height() const { return height_; }
+  int64_t stride() const { return stride_; }
+
+  const FileReader& file_;
+  const AviStreamData& stream_;
+
+ private:
+  int streamNumber_;
+  int32_t width_, height_;
+  int64_t stride_;
+  std::vector<int32_t> packets_;  // chunk index of each non-empty chunk
+  std::vector<uint8_t> dib_;
+};

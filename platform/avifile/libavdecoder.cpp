@@ -1,0 +1,320 @@
+// Frame-exact decoding through libavcodec. Position n is the n-th picture the decoder shows when
+// the stream is decoded from its start. Stepping forward decodes one packet; any other jump
+// decodes from the nearest keyframe at or before n. Streams that reorder pictures (B-frames)
+// are counted in display order from an anchor whose display number is known for certain:
+// a keyframe with no leading pictures, or else the first picture after the previous GOP.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libswscale/swscale.h>
+}
+
+#include "codectags.h"
+#include "libavdecoder.h"
+
+namespace {
+
+struct CodecChoice {
+  AVCodecID id = AV_CODEC_ID_NONE;
+  uint32_t tag = 0;
+};
+
+CodecChoice ChooseCodec(const AviStreamData& stream, const BITMAPINFOHEADER& format) {
+  if (format.biCompression == BI_RLE8 || format.biCompression == BI_RLE4)
+    return {AV_CODEC_ID_MSRLE, format.biCompression};
+  AVCodecID id = CodecIdOfFourCC(format.biCompression);
+  if (id != AV_CODEC_ID_NONE) return {id, format.biCompression};
+  id = CodecIdOfFourCC(stream.fccHandler);
+  return {id, stream.fccHandler};
+}
+
+// First MPEG-4 part 2 VOP type in a packet: 0 I, 1 P, 2 B, 3 S; -1 if none.
+int Mpeg4VopType(const std::vector<uint8_t>& p) {
+  for (size_t i = 0; i + 4 < p.size(); ++i)
+    if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] == 0xB6) return p[i + 4] >> 6;
+  return -1;
+}
+
+// Whether an H.264 packet (Annex B, or length-prefixed after an avcC record) holds an IDR slice.
+bool H264HasIdr(const std::vector<uint8_t>& p, const std::vector<uint8_t>& extradata) {
+  if (!extradata.empty() && extradata[0] == 1 && extradata.size() > 4) {
+    size_t lengthSize = (extradata[4] & 3) + 1;
+    for (size_t i = 0; i + lengthSize < p.size();) {
+      size_t n = 0;
+      for (size_t b = 0; b < lengthSize; ++b) n = n << 8 | p[i + b];
+      i += lengthSize;
+      if (i < p.size() && (p[i] & 0x1F) == 5) return true;
+      if (n > p.size() - i) break;
+      i += n;
+    }
+    return false;
+  }
+  for (size_t i = 0; i + 3 < p.size(); ++i)
+    if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && (p[i + 3] & 0x1F) == 5) return true;
+  return false;
+}
+
+class LibavDecoder : public FrameDecoder {
+ public:
+  LibavDecoder(const FileReader& file, const AviStreamData& stream, int number, const BITMAPINFOHEADER& h)
+      : FrameDecoder(file, stream, number, h.biWidth, h.biHeight < 0 ? -h.biHeight : h.biHeight) {}
+
+  ~LibavDecoder() override {
+    sws_freeContext(sws_);
+    av_frame_free(&frame_);
+    av_frame_free(&pending_);
+    av_packet_free(&pkt_);
+    avcodec_free_context(&ctx_);
+  }
+
+  bool Init(const BITMAPINFOHEADER& h) {
+    CodecChoice choice = ChooseCodec(stream_, h);
+    const AVCodec* codec = choice.id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(choice.id);
+    if (!codec) return false;
+    id_ = choice.id;
+    ctx_ = avcodec_alloc_context3(codec);
+    pkt_ = av_packet_alloc();
+    frame_ = av_frame_alloc();
+    pending_ = av_frame_alloc();
+    if (!ctx_ || !pkt_ || !frame_ || !pending_) return false;
+    ctx_->width = width();
+    ctx_->height = height();
+    ctx_->codec_tag = choice.tag;
+    ctx_->bits_per_coded_sample = h.biBitCount;
+    // Slice threads only: frame threads would add a delay of their own to every step.
+    ctx_->thread_type = FF_THREAD_SLICE;
+    ctx_->thread_count = 0;
+
+    const std::vector<uint8_t>& f = stream_.format;
+    size_t extraAt = std::clamp<size_t>(h.biSize, 40, f.size());
+    if (h.biBitCount <= 8) {
+      uint32_t entries = h.biClrUsed ? std::min<uint32_t>(h.biClrUsed, 256) : 1u << h.biBitCount;
+      for (uint32_t i = 0; i < entries && extraAt + 4 * i + 4 <= f.size(); ++i)
+        palette_[i] = 0xFF000000u | (Le32(f.data() + extraAt + 4 * i) & 0xFFFFFF);
+      hasPalette_ = true;
+    } else if (f.size() > extraAt) {
+      extradata_.assign(f.begin() + static_cast<ptrdiff_t>(extraAt), f.end());
+      ctx_->extradata = static_cast<uint8_t*>(av_mallocz(extradata_.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+      if (!ctx_->extradata) return false;
+      std::memcpy(ctx_->extradata, extradata_.data(), extradata_.size());
+      ctx_->extradata_size = static_cast<int>(extradata_.size());
+    }
+    if (avcodec_open2(ctx_, codec, nullptr) < 0) return false;
+
+    const AVCodecDescriptor* desc = avcodec_descriptor_get(id_);
+    const bool intraOnly = desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
+    reorder_ = desc && (desc->props & AV_CODEC_PROP_REORDER);
+    for (int32_t p = 0; p < PacketCount(); ++p)
+      if (p == 0 || intraOnly || (stream_.keyframesKnown && Packet(p).keyframe)) keys_.push_back(p);
+    return true;
+  }
+
+  const uint8_t* GetFrame(int32_t pos) override {
+    int32_t d = PacketOfPosition(pos);
+    if (d < 0) return nullptr;
+    if (d == shown_) return Dib();
+    if (!CanContinueTo(d)) Seek(d);
+    return DecodeUntil(d);
+  }
+
+ private:
+  int32_t KeyAtOrBefore(int32_t packet) const {
+    auto it = std::upper_bound(keys_.begin(), keys_.end(), packet);
+    return it == keys_.begin() ? 0 : *(it - 1);
+  }
+  int32_t KeyBefore(int32_t key) const {
+    auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
+    return it == keys_.begin() ? -1 : *(it - 1);
+  }
+
+  bool CanContinueTo(int32_t d) const {
+    if (!synced_ || draining_ || d <= lastDisplay_) return false;
+    if (havePending_ && pendingDisplay_ > d) return false;
+    // Decoding on is right unless a keyframe lies ahead of what was already sent.
+    return KeyAtOrBefore(d) <= nextSend_;
+  }
+
+  // Pictures that follow keyframe packet k in decode order but are shown before it (the
+  // B-frames of an open GOP); nullopt when the stream does not tell.
+  std::optional<int32_t> LeadingPictures(int32_t k) {
+    if (id_ == AV_CODEC_ID_MPEG4) {
+      if (!ReadPacket(k, probe_, 0) || Mpeg4VopType(probe_) != 0) return std::nullopt;
+      int32_t n = 0;
+      while (k + 1 + n < PacketCount() && n < 64 && ReadPacket(k + 1 + n, probe_, 0) &&
+             Mpeg4VopType(probe_) == 2)
+        ++n;
+      return n;
+    }
+    if (id_ == AV_CODEC_ID_H264 && ReadPacket(k, probe_, 0) && H264HasIdr(probe_, extradata_)) return 0;
+    return std::nullopt;
+  }
+
+  void Seek(int32_t d) {
+    if (sentAny_) avcodec_flush_buffers(ctx_);
+    draining_ = false;
+    havePending_ = false;
+    av_frame_unref(pending_);
+    lastDisplay_ = -1;
+    paletteSent_ = false;
+    const int32_t k = KeyAtOrBefore(d);
+    nextSend_ = k;
+    anchorPts_ = k;
+    anchorDisplay_ = k;
+    anchorExact_ = false;
+    anchored_ = !reorder_;
+    if (reorder_) {
+      std::optional<int32_t> leading = LeadingPictures(k);
+      if (leading && d >= k + *leading) {
+        // The keyframe itself comes out first; its leading pictures cannot be decoded from here.
+        anchorExact_ = true;
+        anchorDisplay_ = k + *leading;
+      } else if (int32_t previous = KeyBefore(k); previous >= 0) {
+        // Decode the GOP before as well: the first picture from packet k on is then picture k.
+        nextSend_ = previous;
+      }
+    }
+    synced_ = true;
+  }
+
+  void SendPacket(int32_t p) {
+    if (!ReadPacket(p, buf_, AV_INPUT_BUFFER_PADDING_SIZE)) return;  // damaged: skipped
+    av_packet_unref(pkt_);
+    pkt_->data = buf_.data();
+    pkt_->size = static_cast<int>(buf_.size() - AV_INPUT_BUFFER_PADDING_SIZE);
+    pkt_->pts = pkt_->dts = p;
+    if (Packet(p).keyframe) pkt_->flags |= AV_PKT_FLAG_KEY;
+    if (hasPalette_ && !paletteSent_) {
+      if (uint8_t* side = av_packet_new_side_data(pkt_, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE)) {
+        std::memcpy(side, palette_.data(), AVPALETTE_SIZE);
+        paletteSent_ = true;
+      }
+    }
+    avcodec_send_packet(ctx_, pkt_);  // a packet the decoder refuses is a picture it skips
+    av_packet_unref(pkt_);
+    sentAny_ = true;
+  }
+
+  // Display number of a decoded picture; false for one that comes before the anchor.
+  bool DisplayOf(const AVFrame* f, int32_t* display) {
+    int64_t pts = f->pts != AV_NOPTS_VALUE ? f->pts : f->pkt_dts;
+    if (!reorder_) {
+      if (pts == AV_NOPTS_VALUE || pts < 0 || pts >= PacketCount()) return false;
+      *display = static_cast<int32_t>(pts);
+      return true;
+    }
+    if (!anchored_) {
+      if (pts == AV_NOPTS_VALUE || (anchorExact_ ? pts != anchorPts_ : pts < anchorPts_)) return false;
+      anchored_ = true;
+      nextDisplay_ = anchorDisplay_;
+    }
+    *display = nextDisplay_++;
+    return true;
+  }
+
+  const uint8_t* DecodeUntil(int32_t d) {
+    if (havePending_ && pendingDisplay_ == d) {
+      havePending_ = false;
+      return Show(pending_, d);
+    }
+    // Every turn sends a packet or takes a picture; a decoder gives at most a few per packet.
+    for (int64_t turns = 0, limit = 4 * (int64_t{PacketCount()} + 16); turns < limit; ++turns) {
+      int r = avcodec_receive_frame(ctx_, frame_);
+      if (r == 0) {
+        int32_t display;
+        if (!DisplayOf(frame_, &display)) {
+          av_frame_unref(frame_);
+          continue;
+        }
+        lastDisplay_ = display;
+        if (display == d) return Show(frame_, d);
+        if (display > d) {  // the wanted picture did not decode: keep this one for later
+          av_frame_unref(pending_);
+          av_frame_move_ref(pending_, frame_);
+          havePending_ = true;
+          pendingDisplay_ = display;
+          return nullptr;
+        }
+        av_frame_unref(frame_);
+      } else if (r == AVERROR(EAGAIN)) {
+        if (nextSend_ < PacketCount()) {
+          SendPacket(nextSend_++);
+        } else if (!draining_) {
+          avcodec_send_packet(ctx_, nullptr);  // the end: let the decoder give what it holds
+          draining_ = true;
+        } else {
+          break;
+        }
+      } else {
+        break;  // end of stream or a decoder failure
+      }
+    }
+    synced_ = false;
+    return nullptr;
+  }
+
+  const uint8_t* Show(AVFrame* f, int32_t d) {
+    const uint8_t* result = nullptr;
+    if (f->width > 0 && f->height > 0) {
+      sws_ = sws_getCachedContext(sws_, f->width, f->height, static_cast<AVPixelFormat>(f->format), width(),
+                                  height(), AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+      if (sws_) {
+        // Bottom-up: start at the last row and walk backwards.
+        uint8_t* dst[4] = {Pixels() + (height() - 1) * stride(), nullptr, nullptr, nullptr};
+        int dstStride[4] = {-static_cast<int>(stride()), 0, 0, 0};
+        sws_scale(sws_, f->data, f->linesize, 0, f->height, dst, dstStride);
+        shown_ = d;
+        result = Dib();
+      }
+    }
+    av_frame_unref(f);
+    return result;
+  }
+
+  AVCodecID id_ = AV_CODEC_ID_NONE;
+  AVCodecContext* ctx_ = nullptr;
+  AVPacket* pkt_ = nullptr;
+  AVFrame* frame_ = nullptr;
+  AVFrame* pending_ = nullptr;  // a picture decoded past a missing one
+  SwsContext* sws_ = nullptr;
+  std::vector<uint8_t> extradata_;
+  std::vector<uint8_t> buf_, probe_;
+  std::array<uint32_t, 256> palette_{};  // ARGB, for palette codecs
+  bool hasPalette_ = false, paletteSent_ = false;
+  bool reorder_ = false;
+  std::vector<int32_t> keys_;  // packets decoding may start at
+
+  int32_t nextSend_ = 0;       // next packet to hand to the decoder
+  bool sentAny_ = false;       // the decoder holds state that a seek must flush
+  bool draining_ = false;      // the end was signalled: a seek must come before more packets
+  bool synced_ = false;        // the numbering of pictures below is valid
+  int32_t lastDisplay_ = -1;   // display number of the last picture taken, -1 if none
+  bool havePending_ = false;
+  int32_t pendingDisplay_ = -1;
+  int32_t shown_ = -1;         // display number of the picture in the DIB, -1 if none
+  // Reordering streams: pictures are numbered from the anchor on.
+  int64_t anchorPts_ = 0;      // packet whose picture (exact) or later pictures (not exact) anchor
+  bool anchorExact_ = false;
+  int32_t anchorDisplay_ = 0;  // display number of the anchor picture
+  bool anchored_ = true;
+  int32_t nextDisplay_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<FrameDecoder> CreateLibavDecoder(const FileReader& file, const AviStreamData& stream,
+                                                 int streamNumber, const BITMAPINFOHEADER& format) {
+  auto decoder = std::make_unique<LibavDecoder>(file, stream, streamNumber, format);
+  if (!decoder->Init(format)) return nullptr;
+  return decoder;
+}
+
+std::string LibavCodecName(const AviStreamData& stream, const BITMAPINFOHEADER& format) {
+  CodecChoice choice = ChooseCodec(stream, format);
+  if (choice.id == AV_CODEC_ID_NONE || !avcodec_find_decoder(choice.id)) return "";
+  const AVCodecDescriptor* desc = avcodec_descriptor_get(choice.id);
+  return desc ? desc->name : "";
+}

@@ -1,0 +1,67 @@
+// The DIB painting call on our device context: 24-bit BI_RGB rows, either order, straight from
+// the caller's bits into the surface, clipped to the surface and to the rows the caller holds.
+#include <algorithm>
+#include <cstring>
+
+#include "devicecontext.h"
+#include "mdlHeadder.h"
+
+namespace {
+
+// Four pixels per step from 12 source bytes; the tail one by one.
+void ConvertRow(const uint8_t* src, uint32_t* dst, int32_t count) {
+  int32_t i = 0;
+  for (; i + 4 <= count; i += 4, src += 12) {
+    dst[i + 0] = uint32_t{src[0]} | uint32_t{src[1]} << 8 | uint32_t{src[2]} << 16;
+    dst[i + 1] = uint32_t{src[3]} | uint32_t{src[4]} << 8 | uint32_t{src[5]} << 16;
+    dst[i + 2] = uint32_t{src[6]} | uint32_t{src[7]} << 8 | uint32_t{src[8]} << 16;
+    dst[i + 3] = uint32_t{src[9]} | uint32_t{src[10]} << 8 | uint32_t{src[11]} << 16;
+  }
+  for (; i < count; ++i, src += 3) dst[i] = uint32_t{src[0]} | uint32_t{src[1]} << 8 | uint32_t{src[2]} << 16;
+}
+
+}  // namespace
+
+int SetDIBitsToDevice(HDC hdc, int32_t xDest, int32_t yDest, uint32_t w, uint32_t h, int32_t xSrc,
+                      int32_t ySrc, uint32_t uStartScan, uint32_t cLines, const void* lpvBits,
+                      const BITMAPINFO* lpbmi, uint32_t fuColorUse) {
+  if (!hdc || !lpvBits || !lpbmi || fuColorUse != DIB_RGB_COLORS) return 0;
+  const BITMAPINFOHEADER& bi = lpbmi->bmiHeader;
+  if (bi.biBitCount != 24 || bi.biCompression != BI_RGB || bi.biWidth <= 0 || bi.biHeight == 0)
+    return 0;
+  const int64_t width = bi.biWidth;
+  const int64_t height = bi.biHeight < 0 ? -int64_t{bi.biHeight} : bi.biHeight;
+  const bool topDown = bi.biHeight < 0;
+  const int64_t stride = DibStride(width, 24);
+
+  // Scan lines (counted from the bottom of the picture) that lpvBits holds.
+  const int64_t firstScan = std::min<int64_t>(uStartScan, height);
+  const int64_t endScan = std::min<int64_t>(int64_t{uStartScan} + cLines, height);
+  if (endScan <= firstScan) return 0;
+
+  const int64_t x0 = std::max<int64_t>({xSrc, 0, int64_t{xSrc} - xDest});
+  const int64_t x1 = std::min<int64_t>({int64_t{xSrc} + w, width, int64_t{xSrc} - xDest + hdc->width()});
+  int64_t painted = 0;
+  if (x1 > x0) {
+    const int64_t top = int64_t{ySrc} + h - 1;  // picture row shown at yDest
+    const int64_t yLow = std::max<int64_t>({ySrc, firstScan, top - (int64_t{hdc->height()} - 1 - yDest)});
+    const int64_t yHigh = std::min<int64_t>({top, endScan - 1, top - (0 - int64_t{yDest})});
+    const auto* bits = static_cast<const uint8_t*>(lpvBits);
+    for (int64_t y = yLow; y <= yHigh; ++y) {
+      // Row y from the bottom sits at (y - uStartScan) in a bottom-up block; top-down blocks
+      // run the other way.
+      const int64_t index = topDown ? (endScan - 1 - y) : (y - uStartScan);
+      const uint8_t* src = bits + index * stride + x0 * 3;
+      uint32_t* dst = hdc->row(static_cast<int32_t>(yDest + (top - y))) + (xDest + (x0 - xSrc));
+      ConvertRow(src, dst, static_cast<int32_t>(x1 - x0));
+    }
+    if (yHigh >= yLow) {
+      painted = yHigh - yLow + 1;
+      hdc->NotifyPainted({static_cast<int32_t>(xDest + (x0 - xSrc)),
+                          static_cast<int32_t>(yDest + (top - yHigh)),
+                          static_cast<int32_t>(x1 - x0), static_cast<int32_t>(painted)});
+    }
+  }
+  return static_cast<int>(endScan - firstScan);
+}
+

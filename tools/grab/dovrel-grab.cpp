@@ -1,0 +1,124 @@
+// dovrel-grab: the viewer's picture at a scroll position, written as a BMP file without a window.
+//   dovrel-grab FILE.avi POSITION OUT.bmp [--view 1/30|1/60] [--priority even|odd]
+//   dovrel-grab FILE.avi --all OUTDIR [--view ...] [--priority ...]
+//   dovrel-grab FILE.avi --info
+// Exit status: 0 done, 1 the file could not be opened or a picture not written, 2 usage.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "classBMPAVI.h"
+#include "positions.h"
+
+namespace {
+
+int Usage(const char* why) {
+  std::fprintf(stderr,
+               "dovrel-grab: %s\n"
+               "usage: dovrel-grab FILE.avi POSITION OUT.bmp [--view 1/30|1/60] [--priority even|odd]\n"
+               "       dovrel-grab FILE.avi --all OUTDIR [--view 1/30|1/60] [--priority even|odd]\n"
+               "       dovrel-grab FILE.avi --info\n",
+               why);
+  return 2;
+}
+
+std::string FourCCText(uint32_t v) {
+  std::string s;
+  for (int i = 0; i < 4; ++i) {
+    char c = static_cast<char>((v >> (8 * i)) & 0xFF);
+    s += (c >= 0x20 && c < 0x7F) ? c : '.';
+  }
+  return s;
+}
+
+bool ParsePosition(const std::string& text, long* out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || v < 0) return false;
+  *out = v;
+  return true;
+}
+
+// The picture of one position, as the viewer paints it.
+void Fetch(classBMPAVI& source, int16_t position, bool whole, int16_t priority) {
+  source.GetDIBAVI(FrameOfPosition(position, whole));
+  if (!whole) source.SeparateDIB(SeparateTypeOfPosition(position, whole, priority));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> plain;
+  bool whole = true, info = false;
+  int16_t priority = 0;
+  std::string allDir;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--view" && i + 1 < argc) {
+      std::string v = argv[++i];
+      if (v != "1/30" && v != "1/60") return Usage("--view takes 1/30 or 1/60");
+      whole = v == "1/30";
+    } else if (a == "--priority" && i + 1 < argc) {
+      std::string v = argv[++i];
+      if (v != "even" && v != "odd") return Usage("--priority takes even or odd");
+      priority = v == "odd" ? 1 : 0;
+    } else if (a == "--all" && i + 1 < argc) {
+      allDir = argv[++i];
+    } else if (a == "--info") {
+      info = true;
+    } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+      return Usage(("unknown option " + a).c_str());
+    } else {
+      plain.push_back(a);
+    }
+  }
+  const bool single = !info && allDir.empty();
+  if (plain.empty() || (single && plain.size() != 3) || (!single && plain.size() != 1) || (info && !allDir.empty()))
+    return Usage("wrong arguments");
+  long position = 0;
+  if (single && !ParsePosition(plain[1], &position)) return Usage("POSITION must be a number of 0 or more");
+
+  classBMPAVI source;
+  if (source.GetEnable(plain[0]) != kFalse) return 1;  // the message is already on standard error
+  const int32_t frames = AVIStreamLength(source.Stream());
+
+  if (info) {
+    AVISTREAMINFO si;
+    AVIStreamInfo(source.Stream(), &si, sizeof si);
+    std::printf("width %d\nheight %d\nframes %d\ncodec %s (%s)\n", source.biWidth(), source.biHeight(), frames,
+                si.szName, FourCCText(si.biCompression ? si.biCompression : si.fccHandler).c_str());
+    return 0;
+  }
+
+  const int16_t last = LastPosition(frames, whole);
+  if (single) {
+    if (position > last)
+      return Usage(("POSITION is beyond the last position, " + std::to_string(last)).c_str());
+    Fetch(source, static_cast<int16_t>(position), whole, priority);
+    if (source.WriteToBMPFile(plain[2]) != kTrue) {
+      std::fprintf(stderr, "dovrel-grab: could not write %s\n", plain[2].c_str());
+      return 1;
+    }
+    return 0;
+  }
+
+  ::mkdir(allDir.c_str(), 0777);
+  const bool progress = ::isatty(STDERR_FILENO);
+  for (int32_t p = 0; p <= last; ++p) {
+    Fetch(source, static_cast<int16_t>(p), whole, priority);
+    char name[32];
+    std::snprintf(name, sizeof name, "/pos-%05d.bmp", p);
+    if (source.WriteToBMPFile(allDir + name) != kTrue) {
+      std::fprintf(stderr, "%sdovrel-grab: could not write %s%s\n", progress ? "\n" : "", allDir.c_str(), name);
+      return 1;
+    }
+    if (progress) std::fprintf(stderr, "\r%d/%d", p + 1, last + 1);
+  }
+  if (progress) std::fprintf(stderr, "\n");
+  return 0;
+}
