@@ -141,10 +141,18 @@ int32_t FrameDecoder::PacketOfPosition(int32_t pos) const {
 }
 
 bool FrameDecoder::PacketHeaderOk(int32_t packet) const {
-  const AviChunk& c = Packet(packet);
   uint8_t head[8];
-  if (c.offset < 8 || !file_.ReadAt(c.offset - 8, head, 8)) return false;
-  // The index must point at a chunk of this stream that holds at least what it claims.
+  const AviChunk& c = Packet(packet);
+  return c.offset >= 8 && file_.ReadAt(c.offset - 8, head, 8) && HeaderMatches(head, c);
+}
+
+bool FrameDecoder::ReadChunk(int32_t packet, uint8_t* dst) const {
+  const AviChunk& c = Packet(packet);
+  return c.offset >= 8 && file_.ReadAt(c.offset - 8, dst, size_t{c.size} + 8) && HeaderMatches(dst, c);
+}
+
+// The index must point at a chunk of this stream that holds at least what it claims.
+bool FrameDecoder::HeaderMatches(const uint8_t* head, const AviChunk& c) const {
   return StreamOfChunkId(Le32(head)) == streamNumber_ && Le32(head + 4) >= c.size;
 }
 

@@ -42,6 +42,9 @@ class FrameDecoder {
   // Reads a packet's bytes after checking its chunk header; false for a damaged chunk.
   bool ReadPacket(int32_t packet, std::vector<uint8_t>& out, size_t padding) const;
   bool PacketHeaderOk(int32_t packet) const;
+  // Reads header and data in one go into dst (8 + size bytes); the data starts at dst + 8.
+  bool ReadChunk(int32_t packet, uint8_t* dst) const;
+  bool HeaderMatches(const uint8_t* head, const AviChunk& c) const;
 
   uint8_t* Pixels() { return dib_.data() + 40; }
   const uint8_t* Dib() const { return dib_.data(); }

@@ -181,10 +181,19 @@ class LibavDecoder : public FrameDecoder {
   }
 
   void SendPacket(int32_t p) {
-    if (!ReadPacket(p, buf_, AV_INPUT_BUFFER_PADDING_SIZE)) return;  // damaged: skipped
+    // Read straight into a buffer the decoder can keep, so that it need not copy the packet.
+    const size_t size = Packet(p).size;
+    AVBufferRef* buf = av_buffer_alloc(static_cast<int>(8 + size + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!buf) return;
+    if (!ReadChunk(p, buf->data)) {  // damaged: skipped
+      av_buffer_unref(&buf);
+      return;
+    }
+    std::memset(buf->data + 8 + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
     av_packet_unref(pkt_);
-    pkt_->data = buf_.data();
-    pkt_->size = static_cast<int>(buf_.size() - AV_INPUT_BUFFER_PADDING_SIZE);
+    pkt_->buf = buf;
+    pkt_->data = buf->data + 8;
+    pkt_->size = static_cast<int>(size);
     pkt_->pts = pkt_->dts = p;
     if (Packet(p).keyframe) pkt_->flags |= AV_PKT_FLAG_KEY;
     if (hasPalette_ && !paletteSent_) {
@@ -281,7 +290,7 @@ class LibavDecoder : public FrameDecoder {
   AVFrame* pending_ = nullptr;  // a picture decoded past a missing one
   SwsContext* sws_ = nullptr;
   std::vector<uint8_t> extradata_;
-  std::vector<uint8_t> buf_, probe_;
+  std::vector<uint8_t> probe_;
   std::array<uint32_t, 256> palette_{};  // ARGB, for palette codecs
   bool hasPalette_ = false, paletteSent_ = false;
   bool reorder_ = false;
@@ -307,6 +316,9 @@ class LibavDecoder : public FrameDecoder {
 
 std::unique_ptr<FrameDecoder> CreateLibavDecoder(const FileReader& file, const AviStreamData& stream,
                                                  int streamNumber, const BITMAPINFOHEADER& format) {
+  // The viewer has no console: the decoders' complaints about damaged packets go nowhere.
+  static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
+  (void)quiet;
   auto decoder = std::make_unique<LibavDecoder>(file, stream, streamNumber, format);
   if (!decoder->Init(format)) return nullptr;
   return decoder;

@@ -1,0 +1,325 @@
+// Frame source speed: fetching frames against bare libavcodec on the same packets, field
+// separation against a plain copy, opening against the index size, and random access in a long
+// GOP against decoding from the keyframe. The files are made at start in a temporary folder.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libswscale/swscale.h>
+}
+
+#include "avicontainer.h"
+#include "aviwriter.h"
+#include "classBMPAVI.h"
+#include "codectags.h"
+#include "filereader.h"
+#include "ratio.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path g_dir;
+
+std::string PathOf(const std::string& name) { return (g_dir / name).string(); }
+
+void Ffmpeg(const std::string& args, const std::string& out) {
+  std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y " + args + " '" + PathOf(out) + "'";
+  if (std::system(cmd.c_str()) != 0) {
+    std::fprintf(stderr, "bench: could not make %s\n", out.c_str());
+    std::exit(1);
+  }
+}
+
+void MakeRaw(const std::string& name, int frames, int width, int height, AviWriterOptions options = {},
+             uint64_t gap = 0) {
+  AviWriter w(PathOf(name), AviWriter::Format(width, height, 24), options);
+  std::vector<uint8_t> frame(static_cast<size_t>(DibStride(width, 24)) * height);
+  for (int f = 0; f < frames; ++f) {
+    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(i * 7 + f);
+    w.AddFrame(frame);
+    if (gap) w.AddGap(gap);
+  }
+  w.Close();
+}
+
+void MakeFiles() {
+  g_dir = fs::temp_directory_path() / ("dovrel-bench-" + std::to_string(::getpid()));
+  fs::create_directories(g_dir);
+  const std::string src = "-f lavfi -i testsrc2=size=720x480:rate=30000/1001 ";
+  Ffmpeg(src + "-frames:v 60 -c:v dvvideo -pix_fmt yuv411p", "dv.avi");
+  Ffmpeg(src + "-frames:v 60 -c:v mjpeg -q:v 3 -pix_fmt yuvj422p", "mjpeg.avi");
+  Ffmpeg(src + "-frames:v 600 -c:v mpeg4 -bf 2 -g 250 -q:v 4", "mpeg4.avi");
+  MakeRaw("raw.avi", 60, 720, 480);
+  for (int n : {1000, 10000, 100000}) {
+    MakeRaw("idx1-" + std::to_string(n) + ".avi", n, 2, 2);
+    AviWriterOptions odml;
+    odml.index = AviWriterOptions::Index::kOpenDml;
+    odml.riffLimit = 1 << 20;  // several AVIX RIFFs even for small files
+    MakeRaw("odml-" + std::to_string(n) + ".avi", n, 2, 2, odml);
+  }
+  // Same count of frames, a thousand times the bytes (sparse): memory must not follow.
+  AviWriterOptions big;
+  big.index = AviWriterOptions::Index::kOpenDml;
+  MakeRaw("sparse-10000.avi", 10000, 2, 2, big, 1 << 20);
+}
+
+// ---- Sequential fetches ------------------------------------------------------------------
+
+void BM_GetDIBAVI_Sequential(benchmark::State& state, const std::string& file) {
+  classBMPAVI source;
+  if (source.GetEnable(PathOf(file)) != kFalse) {
+    state.SkipWithError("open failed");
+    return;
+  }
+  const int32_t frames = AVIStreamLength(source.Stream());
+  int32_t n = 0;
+  for (auto _ : state) {
+    source.GetDIBAVI(n);
+    benchmark::DoNotOptimize(source.DIBBits().data());
+    n = (n + 1) % frames;
+  }
+}
+
+// The same packets through libavcodec and libswscale alone, read into memory beforehand.
+struct BareDecoder {
+  AVCodecContext* ctx = nullptr;
+  SwsContext* sws = nullptr;
+  AVPacket* pkt = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  std::vector<std::vector<uint8_t>> packets;
+  std::vector<bool> keys;
+  std::vector<uint8_t> out;
+  int width = 0, height = 0;
+
+  explicit BareDecoder(const std::string& file) {
+    FileReader reader;
+    AviContainer c;
+    reader.Open(PathOf(file));
+    ParseAviFile(reader, &c);
+    const AviStreamData* video = nullptr;
+    for (const AviStreamData& s : c.streams)
+      if (s.IsVideo() && !video) video = &s;
+    BITMAPINFOHEADER h;
+    std::memcpy(&h, video->format.data(), sizeof h);
+    width = h.biWidth;
+    height = h.biHeight;
+    for (const AviChunk& ch : video->chunks) {
+      std::vector<uint8_t> p;
+      reader.ReadAt(ch.offset, p, ch.size);
+      p.resize(ch.size + AV_INPUT_BUFFER_PADDING_SIZE);
+      packets.push_back(std::move(p));
+      keys.push_back(ch.keyframe);
+    }
+    const AVCodec* codec = avcodec_find_decoder(CodecIdOfFourCC(h.biCompression));
+    ctx = avcodec_alloc_context3(codec);
+    ctx->width = width;
+    ctx->height = height;
+    ctx->codec_tag = h.biCompression;
+    ctx->thread_type = FF_THREAD_SLICE;
+    ctx->thread_count = 0;
+    if (video->format.size() > 40) {
+      ctx->extradata_size = static_cast<int>(video->format.size() - 40);
+      ctx->extradata = static_cast<uint8_t*>(av_mallocz(video->format.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+      std::memcpy(ctx->extradata, video->format.data() + 40, video->format.size() - 40);
+    }
+    avcodec_open2(ctx, codec, nullptr);
+    out.resize(static_cast<size_t>(DibStride(width, 24)) * height);
+  }
+  ~BareDecoder() {
+    sws_freeContext(sws);
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&ctx);
+  }
+  void Send(size_t i) {
+    pkt->data = packets[i].data();
+    pkt->size = static_cast<int>(packets[i].size() - AV_INPUT_BUFFER_PADDING_SIZE);
+    avcodec_send_packet(ctx, pkt);
+  }
+  bool Receive() { return avcodec_receive_frame(ctx, frame) == 0; }
+  void Convert() {
+    sws = sws_getCachedContext(sws, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), width,
+                               height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    int stride = static_cast<int>(DibStride(width, 24));
+    uint8_t* dst[4] = {out.data() + static_cast<size_t>(height - 1) * stride};
+    int dstStride[4] = {-stride};
+    sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+    av_frame_unref(frame);
+  }
+};
+
+void BM_Libav_Sequential(benchmark::State& state, const std::string& file) {
+  BareDecoder d(file);
+  size_t n = 0;
+  for (auto _ : state) {
+    // One packet in, one picture out: the steady state of an intra-coded stream.
+    d.Send(n);
+    while (d.Receive()) d.Convert();
+    benchmark::DoNotOptimize(d.out.data());
+    n = (n + 1) % d.packets.size();
+  }
+}
+
+// A frame copied out of as many distinct frames as the raw clip has, so that, as with the file's
+// frames, the source is not in the processor's cache.
+void BM_Memcpy_FrameUncached(benchmark::State& state) {
+  std::vector<std::vector<uint8_t>> frames(60, std::vector<uint8_t>(1036800, 1));
+  std::vector<uint8_t> b(1036800);
+  size_t n = 0;
+  for (auto _ : state) {
+    std::memcpy(b.data(), frames[n].data(), b.size());
+    benchmark::DoNotOptimize(b.data());
+    benchmark::ClobberMemory();
+    n = (n + 1) % frames.size();
+  }
+}
+
+void BM_Memcpy_Frame(benchmark::State& state) {
+  std::vector<uint8_t> a(1036800, 1), b(1036800);
+  for (auto _ : state) {
+    std::memcpy(b.data(), a.data(), a.size());
+    benchmark::DoNotOptimize(b.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+// ---- Field separation ----------------------------------------------------------------------
+
+void BM_SeparateDIB(benchmark::State& state) {
+  classBMPAVI source;
+  source.GetEnable(PathOf("raw.avi"));
+  int16_t type = 0;
+  for (auto _ : state) {
+    source.SeparateDIB(type);
+    type ^= 1;
+    benchmark::ClobberMemory();
+  }
+}
+
+void BM_Memcpy_HalfFrame(benchmark::State& state) {
+  std::vector<uint8_t> a(1036800 / 2, 1), b(1036800 / 2);
+  for (auto _ : state) {
+    std::memcpy(b.data(), a.data(), a.size());
+    benchmark::DoNotOptimize(b.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+// ---- Opening ---------------------------------------------------------------------------------
+
+void BM_Open(benchmark::State& state, const std::string& kind) {
+  const std::string file = PathOf(kind + "-" + std::to_string(state.range(0)) + ".avi");
+  for (auto _ : state) {
+    classBMPAVI source;
+    if (source.GetEnable(file) != kFalse) state.SkipWithError("open failed");
+  }
+  state.counters["frames"] = static_cast<double>(state.range(0));
+}
+
+// Heap that an open instance keeps, for a small file and a 10 GB (sparse) one of equal frames.
+void ReportOpenMemory() {
+  for (const char* name : {"odml-10000.avi", "sparse-10000.avi"}) {
+    size_t before = mallinfo2().uordblks;
+    {
+      classBMPAVI source;
+      source.GetEnable(PathOf(name));
+      size_t held = mallinfo2().uordblks - before;
+      std::printf("open %-18s file %10.1f MB  heap held %8.1f KB\n", name,
+                  fs::file_size(PathOf(name)) / 1e6, held / 1e3);
+    }
+  }
+}
+
+// ---- Random access in a long GOP -------------------------------------------------------------
+
+std::vector<int32_t> RandomPositions(int32_t frames) {
+  std::mt19937 rng(7);
+  std::vector<int32_t> v(64);
+  for (int32_t& p : v) p = static_cast<int32_t>(rng() % frames);
+  return v;
+}
+
+void BM_GetDIBAVI_RandomGop250(benchmark::State& state) {
+  classBMPAVI source;
+  source.GetEnable(PathOf("mpeg4.avi"));
+  auto positions = RandomPositions(AVIStreamLength(source.Stream()));
+  size_t i = 0;
+  for (auto _ : state) {
+    source.GetDIBAVI(positions[i]);
+    i = (i + 1) % positions.size();
+  }
+}
+
+// Decoding from the keyframe at or before each position up to it, and converting it.
+void BM_Libav_FromKeyframeGop250(benchmark::State& state) {
+  BareDecoder d("mpeg4.avi");
+  auto positions = RandomPositions(static_cast<int32_t>(d.packets.size()));
+  size_t i = 0;
+  for (auto _ : state) {
+    int32_t n = positions[i];
+    int32_t k = n;
+    while (k > 0 && !d.keys[k]) --k;
+    avcodec_flush_buffers(d.ctx);
+    int32_t shown = k - 1;
+    for (int32_t p = k; p < static_cast<int32_t>(d.packets.size()) && shown < n; ++p) {
+      d.Send(p);
+      while (shown < n && d.Receive()) {
+        if (++shown == n) d.Convert();
+        else av_frame_unref(d.frame);
+      }
+    }
+    i = (i + 1) % positions.size();
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  av_log_set_level(AV_LOG_QUIET);
+  MakeFiles();
+  for (const char* codec : {"dv", "mjpeg", "raw"}) {
+    std::string file = std::string(codec) + ".avi";
+    benchmark::RegisterBenchmark(("GetDIBAVI_Sequential/" + std::string(codec)).c_str(), BM_GetDIBAVI_Sequential,
+                                 file);
+    if (std::string(codec) != "raw")
+      benchmark::RegisterBenchmark(("Libav_Sequential/" + std::string(codec)).c_str(), BM_Libav_Sequential, file);
+  }
+  benchmark::RegisterBenchmark("Memcpy_Frame", BM_Memcpy_Frame);
+  benchmark::RegisterBenchmark("Memcpy_FrameUncached", BM_Memcpy_FrameUncached);
+  benchmark::RegisterBenchmark("SeparateDIB", BM_SeparateDIB);
+  benchmark::RegisterBenchmark("Memcpy_HalfFrame", BM_Memcpy_HalfFrame);
+  for (const char* kind : {"idx1", "odml"})
+    benchmark::RegisterBenchmark(("Open/" + std::string(kind)).c_str(), BM_Open, std::string(kind))
+        ->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("GetDIBAVI_RandomGop250", BM_GetDIBAVI_RandomGop250)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("Libav_FromKeyframeGop250", BM_Libav_FromKeyframeGop250)
+      ->Unit(benchmark::kMillisecond);
+
+  int rc = RunWithRatios(argc, argv,
+                         {{"GetDIBAVI_Sequential/dv", "Libav_Sequential/dv", 1.10},
+                          {"GetDIBAVI_Sequential/mjpeg", "Libav_Sequential/mjpeg", 1.10},
+                          {"GetDIBAVI_Sequential/raw", "Memcpy_Frame", 2.0},
+                          {"GetDIBAVI_Sequential/raw", "Memcpy_FrameUncached", 2.0},
+                          {"SeparateDIB", "Memcpy_HalfFrame", 1.5},
+                          {"Open/idx1/100000", "Open/idx1/10000", 10.0 * 1.5},
+                          {"Open/odml/100000", "Open/odml/10000", 10.0 * 1.5},
+                          {"GetDIBAVI_RandomGop250", "Libav_FromKeyframeGop250", 1.2}});
+  for (const char* kind : {"idx1", "odml"}) {
+    double ns = MeasuredNanoseconds("Open/" + std::string(kind) + "/100000");
+    if (ns > 0) std::printf("open of 100k frames (%s): %.1f ms (target <= 50 ms)\n", kind, ns / 1e6);
+  }
+  ReportOpenMemory();
+  fs::remove_all(g_dir);
+  return rc;
+}

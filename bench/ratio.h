@@ -1,0 +1,18 @@
+// Runs the registered benchmarks and then prints each subject's time as a ratio to its
+// baseline, both measured in the same run, against the target the project set for it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct RatioCheck {
+  std::string subject;   // benchmark name, as Google Benchmark prints it
+  std::string baseline;  // benchmark name of the baseline
+  double target;         // largest acceptable subject / baseline
+};
+
+// Returns 0; the ratios are information, not a test.
+int RunWithRatios(int argc, char** argv, const std::vector<RatioCheck>& checks);
+
+// Time per iteration of a benchmark that already ran, in nanoseconds (-1 if it did not run).
+double MeasuredNanoseconds(const std::string& name);
