@@ -166,6 +166,19 @@ int16_t classBMPAVI::WriteToBMPFile(const std::string& strFileName) {
     path = real;
     std::free(real);
   }
+  struct stat st;
+  mode_t mode;
+  if (::stat(path.c_str(), &st) == 0) {
+    // Only a plain file that may be written is replaced; a write-protected file (even for
+    // root), a folder or a device stays as it is.
+    if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0)
+      return kFalse;
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   std::string temp = folder + "/.dovrel-XXXXXX";
@@ -180,15 +193,6 @@ int16_t classBMPAVI::WriteToBMPFile(const std::string& strFileName) {
   PutLe16(fileHeader + 8, bfh.bfReserved2);
   PutLe32(fileHeader + 10, bfh.bfOffBits);
 
-  struct stat st;
-  mode_t mode;
-  if (::stat(path.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-  } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
   bool ok = WriteAll(fd, fileHeader, sizeof fileHeader) && WriteAll(fd, bytInfoHeader.data(), 40) &&
             WriteAll(fd, bytDIBBits.data(), bytDIBBits.size()) && ::fchmod(fd, mode) == 0 &&
             ::fsync(fd) == 0;

@@ -10,10 +10,18 @@
 #include "mdlHeadder.h"
 
 // Limits against hostile or damaged headers. Nothing is allocated or read on a header's word
-// beyond these, and every offset is checked against the file before it is used.
+// beyond these, and every offset is checked against the file before it is used: what is read
+// is never more than the file holds, and an index has at most one entry per 8 bytes of file
+// (every chunk has an 8-byte header), so memory follows the file's size, not its claims.
+// Writers use a handful of streams; a video stream after 64 others is not found.
 inline constexpr int kMaxStreams = 64;               // strl lists taken from hdrl
+// Only 'rec ' lists inside movi are entered (one level in practice); hdrl and strl are read at
+// their fixed places and every other list is stepped over whole, so no nesting, however deep,
+// costs more than this many stack frames.
 inline constexpr int kMaxListDepth = 8;              // nesting of LIST chunks that is followed
+// A 256-colour palette is 1 KB and codec data a few KB; anything past this is not kept.
 inline constexpr uint32_t kMaxFormatBytes = 1 << 20; // strf: header, palette, codec extradata
+// Above the largest uncompressed frame decoded (kMaxFramePixels at 32 bits, 160 MB).
 inline constexpr uint32_t kMaxChunkBytes = 256u << 20;  // one frame's data
 
 struct AviChunk {

@@ -97,7 +97,7 @@ class Parser {
 
     for (size_t s = 0; s < out_->streams.size(); ++s) {
       AviStreamData& st = out_->streams[s];
-      if (st.indxOffset && ReadOpenDmlIndex(st)) st.indexSource = AviIndexSource::kOpenDml;
+      if (st.indxOffset && ReadOpenDmlIndex(st, static_cast<int>(s))) st.indexSource = AviIndexSource::kOpenDml;
     }
     bool needIdx1 = std::any_of(out_->streams.begin(), out_->streams.end(),
                                 [](const AviStreamData& st) { return st.indexSource == AviIndexSource::kNone; });
@@ -116,8 +116,15 @@ class Parser {
     ChunkHeader h;
     while (ReadHeader(f_, at, span.end, &h)) {
       uint64_t end = std::min<uint64_t>(h.data + h.size, span.end);
+      uint8_t type[4];
+      if (h.id == kLIST && h.size < 4 && h.data + 4 <= span.end && f_.ReadAt(h.data, type, 4) &&
+          Le32(type) == kMovi) {
+        // A capture cut off before movi's size was written: the rest of the RIFF is movi.
+        movi_.push_back({h.data, span.end});
+        if (!first) sawAvix_ = true;
+        break;
+      }
       if (h.id == kLIST && end >= h.data + 4) {
-        uint8_t type[4];
         if (!f_.ReadAt(h.data, type, 4)) break;
         uint32_t t = Le32(type);
         if (t == kHdrl && first && !sawHdrl_) {
@@ -181,7 +188,7 @@ class Parser {
 
   // Entries of one standard index chunk (ix##), checked against the file.
   bool ReadStandardIndex(const uint8_t* head, const std::vector<uint8_t>& body, size_t perEntry,
-                         uint32_t count, AviStreamData& st) {
+                         uint32_t count, AviStreamData& st, int number) {
     if (head[3] != AVI_INDEX_OF_CHUNKS || perEntry < 8) return false;
     uint64_t base = Le64(head + 12);
     if (count > body.size() / perEntry) return false;
@@ -192,12 +199,18 @@ class Parser {
       uint32_t raw = Le32(e + 4);
       uint32_t size = raw & 0x7FFFFFFF;
       if (off < 8 || off > f_.size() || size > f_.size() - off || size > kMaxChunkBytes) return false;
+      // As with idx1, the first entry tells whether the index points at this stream's chunks
+      // at all; one that does not is not used, so that the movi lists are scanned instead.
+      if (i == 0) {
+        ChunkHeader h;
+        if (!ReadHeader(f_, off - 8, f_.size(), &h) || StreamOfChunkId(h.id) != number) return false;
+      }
       st.chunks.push_back({off, size, (raw & 0x80000000u) == 0});
     }
     return true;
   }
 
-  bool ReadOpenDmlIndex(AviStreamData& st) {
+  bool ReadOpenDmlIndex(AviStreamData& st, int number) {
     std::vector<uint8_t> indx;
     if (!f_.ReadAt(st.indxOffset, indx, st.indxSize)) return false;
     const uint8_t* head = indx.data();
@@ -206,23 +219,26 @@ class Parser {
     std::vector<uint8_t> body(indx.begin() + 24, indx.end());
     bool ok = false;
     if (head[3] == AVI_INDEX_OF_CHUNKS) {
-      ok = ReadStandardIndex(head, body, perEntry, count, st);
+      ok = ReadStandardIndex(head, body, perEntry, count, st, number);
     } else if (head[3] == AVI_INDEX_OF_INDEXES && perEntry >= 16 && count <= body.size() / perEntry) {
       ok = true;
       std::set<uint64_t> seen;
+      uint64_t ixBytes = 0;
       for (uint32_t i = 0; i < count && ok; ++i) {
         const uint8_t* e = body.data() + i * perEntry;
         uint64_t off = Le64(e);
         // Each entry names an ix## chunk by its header; one named twice or one that is
-        // itself a super index would loop.
+        // itself a super index would loop. The ix## chunks of one stream cannot together be
+        // larger than the file: entries naming overlapping ones would make reading quadratic.
         ChunkHeader h;
         ok = seen.insert(off).second && ReadHeader(f_, off, f_.size(), &h) && h.size >= 24 &&
-             h.size <= f_.size() - h.data;
+             h.size <= f_.size() - h.data && (ixBytes += h.size + 8) <= f_.size();
         std::vector<uint8_t> ix;
         ok = ok && f_.ReadAt(h.data, ix, h.size);
         if (ok) {
           std::vector<uint8_t> ixBody(ix.begin() + 24, ix.end());
-          ok = ReadStandardIndex(ix.data(), ixBody, size_t{Le16(ix.data())} * 4, Le32(ix.data() + 4), st);
+          ok = ReadStandardIndex(ix.data(), ixBody, size_t{Le16(ix.data())} * 4, Le32(ix.data() + 4), st,
+                                 number);
         }
       }
     }

@@ -54,7 +54,10 @@ class RawDibDecoder : public FrameDecoder {
     if (Packet(packet).size < need) return nullptr;
     if (bits_ == 24 && !topDown_) {
       // Already in the delivered layout: read straight into the frame.
-      if (!ReadPacketInto(packet, Pixels(), need)) return nullptr;
+      if (!ReadPacketInto(packet, Pixels(), need)) {
+        shown_ = -1;  // the read may have overwritten part of the picture
+        return nullptr;
+      }
     } else {
       if (!ReadPacket(packet, src_, 0)) return nullptr;
       Convert();
@@ -125,12 +128,18 @@ FrameDecoder::FrameDecoder(const FileReader& file, const AviStreamData& stream, 
       stride_(DibStride(width, 24)) {
   for (size_t i = 0; i < stream.chunks.size(); ++i)
     if (stream.chunks[i].size > 0) packets_.push_back(static_cast<int32_t>(i));
-  dib_.assign(40 + static_cast<size_t>(stride_) * height_, 0);
-  BITMAPINFOHEADER h;
-  h.biWidth = width_;
-  h.biHeight = height_;
-  h.biSizeImage = static_cast<uint32_t>(stride_ * height_);
-  std::memcpy(dib_.data(), &h, sizeof h);
+}
+
+uint8_t* FrameDecoder::Pixels() {
+  if (dib_.empty()) {
+    dib_.assign(40 + static_cast<size_t>(stride_) * height_, 0);
+    BITMAPINFOHEADER h;
+    h.biWidth = width_;
+    h.biHeight = height_;
+    h.biSizeImage = static_cast<uint32_t>(stride_ * height_);
+    std::memcpy(dib_.data(), &h, sizeof h);
+  }
+  return dib_.data() + 40;
 }
 
 int32_t FrameDecoder::PacketOfPosition(int32_t pos) const {

@@ -15,8 +15,11 @@
 
 #include "avicontainer.h"
 
+// Larger frames are refused with the decoder message (no decompressor delivers them). 16384 a
+// side is twice 8K; 40 M pixels is above 8K UHD (33 M), and its 24-bit frame, under 120 MB, is
+// held twice (here and in the frame buffer).
 inline constexpr int32_t kMaxFrameDimension = 16384;    // pixels, each of width and height
-inline constexpr int64_t kMaxFramePixels = 40'000'000;  // above 8K UHD; a 24-bit frame < 120 MB
+inline constexpr int64_t kMaxFramePixels = 40'000'000;  // width x height
 
 class FrameDecoder {
  public:
@@ -46,7 +49,9 @@ class FrameDecoder {
   bool ReadChunk(int32_t packet, uint8_t* dst) const;
   bool HeaderMatches(const uint8_t* head, const AviChunk& c) const;
 
-  uint8_t* Pixels() { return dib_.data() + 40; }
+  // The packed DIB is made when the first frame is delivered, not on the header's word: a
+  // header that declares a huge frame costs nothing until a frame of that size decodes.
+  uint8_t* Pixels();
   const uint8_t* Dib() const { return dib_.data(); }
   int32_t width() const { return width_; }
   int32_t height() const { return height_; }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 extern "C" {
@@ -96,8 +97,9 @@ class LibavDecoder : public FrameDecoder {
       for (uint32_t i = 0; i < entries && extraAt + 4 * i + 4 <= f.size(); ++i)
         palette_[i] = 0xFF000000u | (Le32(f.data() + extraAt + 4 * i) & 0xFFFFFF);
       hasPalette_ = true;
-    } else if (f.size() > extraAt) {
-      extradata_.assign(f.begin() + static_cast<ptrdiff_t>(extraAt), f.end());
+    } else if (f.size() > 40) {
+      // Codec data follows the 40 header bytes; writers count it in biSize (HuffYUV's tables).
+      extradata_.assign(f.begin() + 40, f.end());
       ctx_->extradata = static_cast<uint8_t*>(av_mallocz(extradata_.size() + AV_INPUT_BUFFER_PADDING_SIZE));
       if (!ctx_->extradata) return false;
       std::memcpy(ctx_->extradata, extradata_.data(), extradata_.size());
@@ -271,10 +273,28 @@ class LibavDecoder : public FrameDecoder {
       sws_ = sws_getCachedContext(sws_, f->width, f->height, static_cast<AVPixelFormat>(f->format), width(),
                                   height(), AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
       if (sws_) {
-        // Bottom-up: start at the last row and walk backwards.
-        uint8_t* dst[4] = {Pixels() + (height() - 1) * stride(), nullptr, nullptr, nullptr};
-        int dstStride[4] = {-static_cast<int>(stride()), 0, 0, 0};
-        sws_scale(sws_, f->data, f->linesize, 0, f->height, dst, dstStride);
+        // swscale writes whole blocks of pixels and converts a row in full only when the row
+        // has room for them: other widths go through rows padded as ffmpeg's own frames are.
+        if (width() % 16 == 0) {
+          // Bottom-up: start at the last row and walk backwards.
+          uint8_t* dst[4] = {Pixels() + (height() - 1) * stride(), nullptr, nullptr, nullptr};
+          int dstStride[4] = {-static_cast<int>(stride()), 0, 0, 0};
+          sws_scale(sws_, f->data, f->linesize, 0, f->height, dst, dstStride);
+        } else {
+          const size_t rowBytes = static_cast<size_t>(width()) * 3;
+          const size_t padded = (((static_cast<size_t>(width()) + 31) / 32 * 32 * 3) + 63) / 64 * 64;
+          if (!scratch_) scratch_.reset(static_cast<uint8_t*>(av_malloc(padded * height() + 64)));
+          if (!scratch_) {
+            av_frame_unref(f);
+            return nullptr;
+          }
+          uint8_t* dst[4] = {scratch_.get(), nullptr, nullptr, nullptr};
+          int dstStride[4] = {static_cast<int>(padded), 0, 0, 0};
+          sws_scale(sws_, f->data, f->linesize, 0, f->height, dst, dstStride);
+          uint8_t* pixels = Pixels();
+          for (int32_t y = 0; y < height(); ++y)
+            std::memcpy(pixels + (height() - 1 - y) * stride(), scratch_.get() + y * padded, rowBytes);
+        }
         shown_ = d;
         result = Dib();
       }
@@ -289,6 +309,10 @@ class LibavDecoder : public FrameDecoder {
   AVFrame* frame_ = nullptr;
   AVFrame* pending_ = nullptr;  // a picture decoded past a missing one
   SwsContext* sws_ = nullptr;
+  struct AvFree {
+    void operator()(uint8_t* p) const { av_free(p); }
+  };
+  std::unique_ptr<uint8_t, AvFree> scratch_;  // top-down rows for widths swscale overruns
   std::vector<uint8_t> extradata_;
   std::vector<uint8_t> probe_;
   std::array<uint32_t, 256> palette_{};  // ARGB, for palette codecs

@@ -2,6 +2,9 @@
 // the caller's bits into the surface, clipped to the surface and to the rows the caller holds.
 #include <algorithm>
 #include <cstring>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 #include "devicecontext.h"
 #include "mdlHeadder.h"
@@ -9,7 +12,7 @@
 namespace {
 
 // Four pixels per step from 12 source bytes; the tail one by one.
-void ConvertRow(const uint8_t* src, uint32_t* dst, int32_t count) {
+void ConvertRowPlain(const uint8_t* src, uint32_t* dst, int32_t count) {
   int32_t i = 0;
   for (; i + 4 <= count; i += 4, src += 12) {
     dst[i + 0] = uint32_t{src[0]} | uint32_t{src[1]} << 8 | uint32_t{src[2]} << 16;
@@ -18,6 +21,35 @@ void ConvertRow(const uint8_t* src, uint32_t* dst, int32_t count) {
     dst[i + 3] = uint32_t{src[9]} | uint32_t{src[10]} << 8 | uint32_t{src[11]} << 16;
   }
   for (; i < count; ++i, src += 3) dst[i] = uint32_t{src[0]} | uint32_t{src[1]} << 8 | uint32_t{src[2]} << 16;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Sixteen pixels per step from 48 source bytes, four byte shuffles; reads nothing past them.
+__attribute__((target("ssse3"))) void ConvertRowSsse3(const uint8_t* src, uint32_t* dst,
+                                                      int32_t count) {
+  const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  int32_t i = 0;
+  for (; i + 16 <= count; i += 16, src += 48) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 12));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 24));
+    const __m128i d =
+        _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 32)), 4);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_shuffle_epi8(a, spread));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 4), _mm_shuffle_epi8(b, spread));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 8), _mm_shuffle_epi8(c, spread));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 12), _mm_shuffle_epi8(d, spread));
+  }
+  ConvertRowPlain(src, dst + i, count - i);
+}
+#endif
+
+void ConvertRow(const uint8_t* src, uint32_t* dst, int32_t count) {
+#if defined(__x86_64__) || defined(__i386__)
+  static const bool ssse3 = __builtin_cpu_supports("ssse3");
+  if (ssse3) return ConvertRowSsse3(src, dst, count);
+#endif
+  ConvertRowPlain(src, dst, count);
 }
 
 }  // namespace

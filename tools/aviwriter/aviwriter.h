@@ -72,7 +72,6 @@ class AviWriter {
   bool firstRiff_ = true;
   std::vector<Entry> all_;      // every chunk, for idx1 (first RIFF only)
   std::vector<Entry> segment_;  // chunks of the current RIFF, for its ix##
-  size_t firstRiffEntries_ = 0;
   uint64_t avihFramesAt_ = 0, strhLengthAt_[2] = {0, 0}, indxAt_[2] = {0, 0}, dmlhAt_ = 0;
   struct SuperEntry {
     uint64_t offset;

@@ -1,0 +1,78 @@
+// The program as the window toolkit sees it: the application's own properties, the file-attribute
+// query, the dispatch of event handlers with its standard error box, and the end of the program.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QApplication;
+
+namespace tk {
+
+// ---- Application ------------------------------------------------------------------------------
+
+struct App {
+  static std::string Title();  // "Quorlin": captions every message box
+  static std::string Path();   // folder of the program file, without a trailing '/'
+  static int Major();          // version 3.1.0
+  static int Minor();
+  static int Revision();
+};
+
+// Attribute bits of a path, as the platform reports them; nothing when it cannot be queried.
+inline constexpr int32_t vbNormal = 0;
+inline constexpr int32_t vbReadOnly = 1;  // we may not write it
+inline constexpr int32_t vbHidden = 2;    // its name begins with '.'
+inline constexpr int32_t vbDirectory = 16;
+std::optional<int32_t> GetAttr(const std::string& path);
+
+// ---- Dispatch and the error box ---------------------------------------------------------------
+
+// Runs one event handler to completion. Nothing runs once the program has ended. A run-time error
+// (or any other exception) that leaves the handler is shown in the error box, and the program
+// then ends with status 1.
+void Dispatch(const std::function<void()>& handler);
+
+// The standard error box: modal, OK only, captioned "Quorlin". Tests replace it with a recorder;
+// an empty handler restores the toolkit's own box.
+using ErrorBoxHandler = std::function<void(const std::string& text)>;
+ErrorBoxHandler SetErrorBoxHandler(ErrorBoxHandler handler);
+void ErrorBox(const std::string& text);
+
+// ---- End of the program -----------------------------------------------------------------------
+
+// Ends the program at once: every window goes and no further event handler runs. The caller
+// returns straight away; the event loop then stops and the process exits with the status.
+void End(int status = 0);
+bool ProgramEnded();
+int EndStatus();
+
+// What End does after marking the program as ended; tests observe it without exiting. An empty
+// handler restores the default (windows hidden, event loop stopped).
+using EndHandler = std::function<void(int status)>;
+EndHandler SetEndHandler(EndHandler handler);
+void ResetProgramEnd();  // tests: the next case starts with a running program
+
+// ---- The application object -------------------------------------------------------------------
+
+// Owns the toolkit's application state for main(): puts the toolkit's message box behind MsgBox.
+class Application {
+ public:
+  Application(int& argc, char** argv);
+  ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  int Run();  // the event loop, until End; returns the end status
+
+ private:
+  std::unique_ptr<QApplication> app_;
+};
+
+// The toolkit's message box behind MsgBox: modal, OK only, no icon, caption "Quorlin".
+void ShowMessageBox(const std::string& text);
+
+}  // namespace tk

@@ -1,0 +1,208 @@
+// Every file of the corpus opened as the viewer opens it: the outcome the manifest gives, and
+// for those that open, every position fetched, line-doubled and painted. A failed open must
+// leave the previous file's picture and hold nothing.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "classBMPAVI.h"
+#include "devicecontext.h"
+#include "testutil.h"
+
+namespace {
+
+const std::string kDir = DOVREL_CORPUS_DIR;
+
+struct Expected {
+  std::string name;
+  std::string outcome;  // opens, stream, decoder
+  int frames = -1;      // for opens
+  int decodes = -1;     // positions that yield a frame of their own; all when not given
+};
+
+std::vector<Expected> Manifest() {
+  std::vector<Expected> out;
+  std::ifstream in(kDir + "/expected.txt");
+  for (std::string line; std::getline(in, line);) {
+    line = line.substr(0, line.find('#'));
+    std::istringstream words(line);
+    Expected e;
+    if (!(words >> e.name >> e.outcome)) continue;
+    if (e.outcome == "opens") words >> e.frames;
+    e.decodes = e.frames;
+    for (std::string word; words >> word;)
+      if (word.rfind("decodes=", 0) == 0) e.decodes = std::stoi(word.substr(8));
+    out.push_back(e);
+  }
+  return out;
+}
+
+// The picture of a good file, opened first on the instance that then opens a corpus file.
+void OpenGood(classBMPAVI& source) {
+  ASSERT_EQ(source.GetEnable(kDir + "/files/g-base.avi"), kFalse);
+  ASSERT_EQ(source.GetDIBAVI(2), 0);
+}
+
+void CheckOpened(classBMPAVI& source, const Expected& e) {
+  ASSERT_TRUE(source.IsOpen());
+  const int16_t last = source.GetFrameMax();
+  EXPECT_EQ(last + 1, e.frames);
+  const BITMAPINFOHEADER& h = source.InfoHeader();
+  ASSERT_EQ(h.biBitCount, 24);
+  ASSERT_GT(h.biWidth, 0);
+  ASSERT_GT(h.biHeight, 0);
+  ASSERT_EQ(int64_t{h.biSizeImage}, DibStride(h.biWidth, 24) * h.biHeight);
+  DeviceContext dc(720, 500);
+  for (int32_t pos = 0; pos <= last; ++pos) {
+    EXPECT_EQ(source.GetDIBAVI(pos), 0);
+    ASSERT_EQ(source.DIBBits().size(), h.biSizeImage) << "position " << pos;
+    EXPECT_EQ(source.PutToDC(&dc, 0, 20, 720, 480), std::min<int32_t>(h.biHeight, 480));
+    source.SeparateDIB(static_cast<int16_t>(pos % 2));
+    EXPECT_EQ(source.PutToDC(&dc, 0, 20, 720, 480), std::min<int32_t>(h.biHeight, 480));
+  }
+  // Positions outside the stream leave the picture as it is.
+  const std::vector<uint8_t> shown = source.DIBBits();
+  source.GetDIBAVI(-1);
+  source.GetDIBAVI(last + 1);
+  EXPECT_EQ(source.DIBBits(), shown);
+}
+
+// Positions at which the library itself yields a frame (the frame source cannot tell: a fetch
+// that yields none keeps the picture before).
+int DecodingPositions(const std::string& path) {
+  AVIFileInit();
+  PAVIFILE file = nullptr;
+  PAVISTREAM stream = nullptr;
+  int decoding = -1;
+  if (AVIFileOpen(&file, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
+      AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK) {
+    if (PGETFRAME frames = AVIStreamGetFrameOpen(stream, nullptr)) {
+      decoding = 0;
+      for (int32_t pos = 0; pos < AVIStreamLength(stream); ++pos) decoding += AVIStreamGetFrame(frames, pos) != nullptr;
+      AVIStreamGetFrameClose(frames);
+    }
+  }
+  AVIStreamRelease(stream);
+  AVIFileRelease(file);
+  AVIFileExit();
+  return decoding;
+}
+
+}  // namespace
+
+TEST(Corpus, EveryFileHasItsOutcome) {
+  const std::vector<Expected> manifest = Manifest();
+  ASSERT_GT(manifest.size(), 100u);
+  for (const Expected& e : manifest) {
+    SCOPED_TRACE(e.name);
+    const std::string path = kDir + "/files/" + e.name;
+    {
+      testutil::MessageRecorder shown;
+      classBMPAVI source;
+      const int16_t failed = source.GetEnable(path);
+      if (e.outcome == "opens") {
+        ASSERT_EQ(failed, kFalse) << (shown.messages().empty() ? "" : shown.messages()[0]);
+        EXPECT_TRUE(shown.messages().empty());
+        CheckOpened(source, e);
+        EXPECT_EQ(DecodingPositions(path), e.decodes);
+      } else {
+        ASSERT_TRUE(e.outcome == "stream" || e.outcome == "decoder") << e.outcome;
+        EXPECT_EQ(failed, kTrue);
+        EXPECT_EQ(shown.messages(),
+                  std::vector<std::string>{e.outcome == "stream" ? kMsgNoStream : kMsgNoDecoder});
+        EXPECT_FALSE(source.IsOpen());
+        EXPECT_EQ(source.Stream(), nullptr);
+        EXPECT_EQ(AVIFileUseCount(), 0);
+      }
+    }
+    EXPECT_EQ(AVIFileUseCount(), 0);
+    if (e.outcome == "opens") continue;
+
+    // After a good file, the failed open keeps the good file's picture and header.
+    testutil::MessageRecorder shown;
+    classBMPAVI source;
+    OpenGood(source);
+    const std::vector<uint8_t> pixels = source.DIBBits();
+    const std::vector<uint8_t> header = source.InfoHeaderBytes();
+    EXPECT_EQ(source.GetEnable(path), kTrue);
+    EXPECT_EQ(shown.messages().size(), 1u);
+    EXPECT_EQ(source.DIBBits(), pixels);
+    EXPECT_EQ(source.InfoHeaderBytes(), header);
+    EXPECT_FALSE(source.IsOpen());
+    DeviceContext dc(64, 64);
+    EXPECT_EQ(source.PutToDC(&dc, 0, 20, 720, 480), 4);
+  }
+  EXPECT_EQ(AVIFileUseCount(), 0);
+}
+
+// The manifest and the folder agree, and the corpus stays small enough to commit.
+TEST(Corpus, ManifestNamesEveryFile) {
+  std::set<std::string> listed;
+  for (const Expected& e : Manifest()) EXPECT_TRUE(listed.insert(e.name).second) << e.name << " twice";
+  std::set<std::string> present;
+  uint64_t total = 0;
+  for (const std::string& name : testutil::FolderEntries(kDir + "/files")) {
+    if (name[0] == '.') continue;
+    present.insert(name);
+    const uint64_t size = testutil::FileSize(kDir + "/files/" + name);
+    EXPECT_LE(size, 8192u) << name;
+    total += size;
+  }
+  EXPECT_EQ(listed, present);
+  EXPECT_LT(total, 1u << 20);
+}
+
+// Nesting far deeper than a committed file could hold: a reader that recursed into every
+// list would run out of stack here.
+TEST(Corpus, VeryDeepListsInMovi) {
+  testutil::TempDir dir;
+  const std::string path = dir.File("deep.avi");
+  AviWriterOptions none;
+  none.index = AviWriterOptions::Index::kNone;
+  testutil::WritePatternClip(path, 8, 4, 2, none);
+  std::vector<uint8_t> file = testutil::ReadFile(path);
+  // Our writer ends the file with movi: what is appended and counted in movi's and RIFF's
+  // sizes lies inside it.
+  size_t movi = 0;
+  for (size_t i = 0; i + 12 <= file.size(); ++i)
+    if (std::memcmp(&file[i], "LIST", 4) == 0 && std::memcmp(&file[i + 8], "movi", 4) == 0) movi = i;
+  ASSERT_GT(movi, 0u);
+  constexpr int kDepth = 200000;
+  const std::vector<uint8_t> frame = testutil::Pattern(8, 4, 7);
+  std::vector<uint8_t> tail;
+  auto put32 = [&tail](uint32_t v) {
+    for (int i = 0; i < 4; ++i) tail.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  for (int level = 0; level < kDepth; ++level) {
+    tail.insert(tail.end(), {'L', 'I', 'S', 'T'});
+    put32(static_cast<uint32_t>(12 * (kDepth - level - 1) + 4 + 8 + frame.size()));
+    tail.insert(tail.end(), {'r', 'e', 'c', ' '});
+  }
+  for (int copy = 0; copy < 2; ++copy) {  // one at the bottom, one after the lists
+    tail.insert(tail.end(), {'0', '0', 'd', 'c'});
+    put32(static_cast<uint32_t>(frame.size()));
+    tail.insert(tail.end(), frame.begin(), frame.end());
+  }
+  file.insert(file.end(), tail.begin(), tail.end());
+  auto add32 = [&file](size_t at, size_t more) {
+    uint32_t v;
+    std::memcpy(&v, &file[at], 4);
+    v += static_cast<uint32_t>(more);
+    std::memcpy(&file[at], &v, 4);
+  };
+  add32(4, tail.size());
+  add32(movi + 4, tail.size());
+  testutil::WriteFile(path, file);
+
+  testutil::MessageRecorder shown;
+  classBMPAVI source;
+  ASSERT_EQ(source.GetEnable(path), kFalse);
+  EXPECT_EQ(source.GetFrameMax(), 2);  // the two written frames and the one after the lists
+  source.GetDIBAVI(2);
+  EXPECT_TRUE(testutil::SameDib(frame, source.DIBBits(), 8, 4));
+}

@@ -1,0 +1,550 @@
+// classBMPAVI itself: opening and its failures, the library's use count, the frame count, field
+// separation, painting on a device context and the BMP writer.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "checked.h"
+#include "classBMPAVI.h"
+#include "devicecontext.h"
+#include "testutil.h"
+
+using namespace testutil;
+
+namespace {
+
+std::vector<uint8_t> Row(const std::vector<uint8_t>& dib, int width, int row) {
+  auto begin = dib.begin() + static_cast<ptrdiff_t>(row) * Stride(width);
+  return {begin, begin + width * 3};
+}
+
+// The surface's pixel for a DIB pixel (0x00RRGGBB).
+uint32_t Rgb(const std::vector<uint8_t>& dib, int width, int row, int x) {
+  const uint8_t* p = dib.data() + static_cast<size_t>(row) * Stride(width) + 3 * x;
+  return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+}
+
+// Files every test here can use, made once.
+class Clips : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir;
+    WritePatternClip(Path("720x480"), 720, 480, 4);
+    WritePatternClip(Path("721x5"), 721, 5, 2);
+    WritePatternClip(Path("320x240"), 320, 240, 2);
+    AviWriter unknown(Path("unknown"),
+                      AviWriter::Format(64, 48, 24, MakeFourCC('Z', 'Z', 'Z', 'Z')));
+    unknown.AddFrame(std::vector<uint8_t>(100, 1));
+    unknown.Close();
+    // A known codec whose first frame is not a picture: as good as no decoder.
+    AviWriter noise(Path("noise"), AviWriter::Format(64, 48, 24, MakeFourCC('M', 'J', 'P', 'G')));
+    noise.AddFrame(std::vector<uint8_t>(100, 1));
+    noise.Close();
+    AviWriter empty(Path("empty"), AviWriter::Format(64, 48, 24));
+    empty.Close();
+    WriteFile(Path("text"), {'n', 'o', 't', ' ', 'a', 'v', 'i', '\n'});
+    WriteFile(Path("zero"), {});
+    std::vector<uint8_t> wave(44, 0);
+    std::memcpy(wave.data(), "RIFF\x24\0\0\0WAVEfmt ", 16);
+    WriteFile(Path("wave"), wave);
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  static std::string Path(const std::string& name) { return dir_->File(name + ".avi"); }
+
+  static TempDir* dir_;
+};
+TempDir* Clips::dir_ = nullptr;
+
+}  // namespace
+
+TEST_F(Clips, NewInstanceHoldsTheRequestOnly) {
+  const int uses = AVIFileUseCount();
+  classBMPAVI source;
+  EXPECT_EQ(source.biWidth(), 0);
+  EXPECT_EQ(source.biHeight(), 0);
+  EXPECT_EQ(source.InfoHeader().biSize, 40u);
+  EXPECT_EQ(source.InfoHeader().biPlanes, 1);
+  EXPECT_EQ(source.InfoHeader().biBitCount, 24);
+  EXPECT_EQ(source.InfoHeader().biCompression, BI_RGB);
+  EXPECT_TRUE(source.DIBBits().empty());
+  EXPECT_TRUE(source.InfoHeaderBytes().empty());
+  EXPECT_FALSE(source.IsOpen());
+  EXPECT_EQ(AVIFileUseCount(), uses);  // creation calls nothing
+}
+
+TEST_F(Clips, OpenLoadsFrameZeroAndTheHeaders) {
+  classBMPAVI source;
+  ASSERT_EQ(source.GetEnable(Path("720x480")), kFalse);
+  EXPECT_EQ(source.FileName(), Path("720x480"));
+  EXPECT_EQ(source.biWidth(), 720);
+  EXPECT_EQ(source.biHeight(), 480);
+  EXPECT_EQ(source.InfoHeader().biBitCount, 24);
+  EXPECT_EQ(source.InfoHeader().biSizeImage, 1036800u);
+  EXPECT_EQ(source.DIBBits(), Pattern(720, 480, 0));
+  ASSERT_EQ(source.InfoHeaderBytes().size(), 40u);
+  EXPECT_EQ(std::memcmp(source.InfoHeaderBytes().data(), &source.InfoHeader(), 40), 0);
+  const BITMAPFILEHEADER& f = source.FileHeader();
+  EXPECT_EQ(std::string(f.bfType, 2), "BM");
+  EXPECT_EQ(f.bfSize, 1036854u);
+  EXPECT_EQ(f.bfReserved1, 0);
+  EXPECT_EQ(f.bfReserved2, 0);
+  EXPECT_EQ(f.bfOffBits, 54u);
+  source.GetDIBAVI(0);  // the same picture again
+  EXPECT_EQ(source.DIBBits(), Pattern(720, 480, 0));
+  source.GetDIBAVI(3);
+  EXPECT_EQ(source.DIBBits(), Pattern(720, 480, 3));
+
+  // A later open of a stream of another size delivers that stream at its own size.
+  ASSERT_EQ(source.GetEnable(Path("320x240")), kFalse);
+  EXPECT_EQ(source.biWidth(), 320);
+  EXPECT_EQ(source.biHeight(), 240);
+  EXPECT_EQ(source.DIBBits(), Pattern(320, 240, 0));
+  EXPECT_EQ(source.FileHeader().bfSize, 54u + 960 * 240);
+}
+
+TEST_F(Clips, EachFailedOpenShowsItsMessageOnce) {
+  struct Case {
+    std::string path;
+    const char* message;
+  };
+  const Case cases[] = {
+      {dir_->File("missing.avi"), kMsgNoStream},
+      {Path("text"), kMsgNoStream},
+      {Path("zero"), kMsgNoStream},
+      {Path("wave"), kMsgNoStream},
+      {dir_->path(), kMsgNoStream},
+      {Path("unknown"), kMsgNoDecoder},
+      {Path("noise"), kMsgNoDecoder},
+      {Path("empty"), kMsgNoDecoder},
+  };
+  MessageRecorder messages;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    classBMPAVI source;
+    EXPECT_EQ(source.GetEnable(c.path), kTrue);
+    EXPECT_EQ(messages.messages(), std::vector<std::string>{c.message});
+    EXPECT_EQ(source.FileName(), c.path);  // kept even when the open fails
+    EXPECT_FALSE(source.IsOpen());
+    EXPECT_EQ(source.Stream(), nullptr);
+    // Two failures in a row: two messages.
+    EXPECT_EQ(source.GetEnable(c.path), kTrue);
+    EXPECT_EQ(messages.messages(), (std::vector<std::string>{c.message, c.message}));
+    messages.clear();
+  }
+}
+
+TEST_F(Clips, AudioOnlyFileHasNoVideoStream) {
+  TempDir dir;
+  const std::string path = dir.File("audio.avi");
+  ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", "sine=duration=0.2", "-c:a", "pcm_s16le", path}));
+  MessageRecorder messages;
+  classBMPAVI source;
+  EXPECT_EQ(source.GetEnable(path), kTrue);
+  EXPECT_EQ(messages.messages(), std::vector<std::string>{kMsgNoStream});
+}
+
+TEST_F(Clips, FailedOpenKeepsTheEarlierPicture) {
+  MessageRecorder messages;
+  const int uses = AVIFileUseCount();
+  const int descriptors = OpenFileDescriptors();
+  classBMPAVI source;
+  ASSERT_EQ(source.GetEnable(Path("720x480")), kFalse);
+  source.GetDIBAVI(2);
+  source.SeparateDIB(1);
+  const std::vector<uint8_t> picture = source.DIBBits();
+  const std::vector<uint8_t> header = source.InfoHeaderBytes();
+  const BITMAPFILEHEADER file = source.FileHeader();
+  for (const std::string& bad : {dir_->File("missing.avi"), Path("unknown"), Path("text")}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(source.GetEnable(bad), kTrue);
+    EXPECT_EQ(source.biWidth(), 720);
+    EXPECT_EQ(source.biHeight(), 480);
+    EXPECT_EQ(source.DIBBits(), picture);
+    EXPECT_EQ(source.InfoHeaderBytes(), header);
+    EXPECT_EQ(std::memcmp(&source.FileHeader(), &file, sizeof file), 0);
+    // Nothing is held: no handle, no use of the library, no open file.
+    EXPECT_FALSE(source.IsOpen());
+    EXPECT_EQ(source.Stream(), nullptr);
+    EXPECT_EQ(AVIFileUseCount(), uses);
+    EXPECT_EQ(OpenFileDescriptors(), descriptors);
+  }
+  EXPECT_EQ(messages.messages().size(), 3u);
+  // The earlier picture can still be painted and saved, and the earlier file opened again.
+  DeviceContext dc(720, 500);
+  EXPECT_EQ(source.PutToDC(&dc, 0, 20, 720, 480), 480);
+  EXPECT_EQ(dc.pixel(5, 499), Rgb(picture, 720, 0, 5));
+  TempDir out;
+  EXPECT_EQ(source.WriteToBMPFile(out.File("kept.bmp")), kTrue);
+  EXPECT_EQ(ReadFile(out.File("kept.bmp")), BmpFile(picture, 720, 480));
+  ASSERT_EQ(source.GetEnable(Path("720x480")), kFalse);
+  EXPECT_EQ(source.DIBBits(), Pattern(720, 480, 0));
+}
+
+TEST_F(Clips, UsesOfTheLibraryEndWithTheInstance) {
+  MessageRecorder messages;
+  // Another user of the library holds a use throughout: an end that no begin matched would take
+  // its use away (at zero the library just ignores it).
+  AVIFileInit();
+  const int uses = AVIFileUseCount();
+  const int descriptors = OpenFileDescriptors();
+  { classBMPAVI never; }
+  EXPECT_EQ(AVIFileUseCount(), uses) << "an instance that never opened";
+  {
+    classBMPAVI failed;
+    failed.GetEnable(Path("unknown"));
+    EXPECT_EQ(AVIFileUseCount(), uses);
+  }
+  EXPECT_EQ(AVIFileUseCount(), uses) << "an instance whose only open failed";
+  {
+    classBMPAVI thrice;
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_EQ(thrice.GetEnable(Path("721x5")), kFalse);
+      EXPECT_EQ(AVIFileUseCount(), uses + 1);  // one use, one file held
+      EXPECT_EQ(OpenFileDescriptors(), descriptors + 1);
+    }
+    thrice.GetDIBAVI(1);
+    EXPECT_EQ(thrice.DIBBits(), Pattern(721, 5, 1));
+    classBMPAVI second;
+    ASSERT_EQ(second.GetEnable(Path("721x5")), kFalse);
+    EXPECT_EQ(AVIFileUseCount(), uses + 2);
+  }
+  EXPECT_EQ(AVIFileUseCount(), uses) << "two open instances";
+  EXPECT_EQ(OpenFileDescriptors(), descriptors);
+  {
+    classBMPAVI lastFailed;
+    ASSERT_EQ(lastFailed.GetEnable(Path("721x5")), kFalse);
+    lastFailed.GetEnable(Path("text"));
+    EXPECT_EQ(AVIFileUseCount(), uses);
+  }
+  EXPECT_EQ(AVIFileUseCount(), uses) << "an instance whose last open failed";
+  EXPECT_EQ(OpenFileDescriptors(), descriptors);
+  AVIFileExit();
+}
+
+TEST(FrameCount, LastFrameIndexIsSixteenBit) {
+  TempDir dir;
+  classBMPAVI source;
+  WritePatternClip(dir.File("one.avi"), 2, 2, 1);
+  ASSERT_EQ(source.GetEnable(dir.File("one.avi")), kFalse);
+  EXPECT_EQ(source.GetFrameMax(), 0);
+
+  WritePatternClip(dir.File("32768.avi"), 2, 2, 32768);
+  ASSERT_EQ(source.GetEnable(dir.File("32768.avi")), kFalse);
+  EXPECT_EQ(source.GetFrameMax(), 32767);
+  source.GetDIBAVI(32767);
+  EXPECT_EQ(source.DIBBits(), Pattern(2, 2, 32767));
+  source.GetDIBAVI(12345);
+  EXPECT_EQ(source.DIBBits(), Pattern(2, 2, 12345));
+
+  // One more: dropped frames count as positions, so this file is tiny.
+  {
+    AviWriter writer(dir.File("32769.avi"), AviWriter::Format(2, 2, 24));
+    writer.AddFrame(Pattern(2, 2, 0));
+    for (int i = 1; i < 32769; ++i) writer.AddFrame({});
+    ASSERT_TRUE(writer.Close());
+  }
+  ASSERT_EQ(source.GetEnable(dir.File("32769.avi")), kFalse);
+  EXPECT_EQ(AVIStreamLength(source.Stream()), 32769);
+  EXPECT_THROW(source.GetFrameMax(), OverflowError);
+  source.GetDIBAVI(32768);
+  EXPECT_EQ(source.DIBBits(), Pattern(2, 2, 0));
+}
+
+// ---- SeparateDIB -------------------------------------------------------------------------------
+
+TEST_F(Clips, SeparateFullFrameRows) {
+  classBMPAVI source;
+  ASSERT_EQ(source.GetEnable(Path("720x480")), kFalse);
+  const std::vector<uint8_t> original = Pattern(720, 480, 0);
+
+  EXPECT_EQ(source.SeparateDIB(0), kTrue);
+  EXPECT_EQ(source.WorkLine(), 480);  // the working values stay with the object
+  for (int k = 0; k < 240; ++k) {
+    ASSERT_EQ(Row(source.DIBBits(), 720, 2 * k + 1), Row(original, 720, 2 * k)) << k;
+    ASSERT_EQ(Row(source.DIBBits(), 720, 2 * k), Row(original, 720, 2 * k)) << k;
+  }
+  const std::vector<uint8_t> once = source.DIBBits();
+  source.SeparateDIB(0);
+  EXPECT_EQ(source.DIBBits(), once) << "twice is once";
+
+  source.GetDIBAVI(1);
+  const std::vector<uint8_t> frame1 = Pattern(720, 480, 1);
+  EXPECT_EQ(source.DIBBits(), frame1);  // a fetch brings the whole frame back
+  EXPECT_EQ(source.SeparateDIB(1), kTrue);
+  EXPECT_EQ(source.WorkLine(), 479);
+  for (int k = 1; k < 240; ++k) {
+    ASSERT_EQ(Row(source.DIBBits(), 720, 2 * k), Row(frame1, 720, 2 * k - 1)) << k;
+    ASSERT_EQ(Row(source.DIBBits(), 720, 2 * k - 1), Row(frame1, 720, 2 * k - 1)) << k;
+  }
+  EXPECT_EQ(Row(source.DIBBits(), 720, 0), Row(frame1, 720, 0));
+  EXPECT_EQ(Row(source.DIBBits(), 720, 479), Row(frame1, 720, 479));
+  std::vector<uint8_t> expected = frame1;
+  SeparateRows(expected, 720, 480, 1);
+  EXPECT_EQ(source.DIBBits(), expected);
+
+  // A start row of 2 or more: the same pattern from there, the rows below it untouched.
+  for (int16_t type : {2, 3, 477, 478, 479, 480, 32767}) {
+    source.GetDIBAVI(2);
+    expected = Pattern(720, 480, 2);
+    SeparateRows(expected, 720, 480, type);
+    EXPECT_EQ(source.SeparateDIB(type), kTrue) << type;
+    EXPECT_EQ(source.DIBBits(), expected) << type;
+  }
+}
+
+TEST_F(Clips, SeparateOddHeightsWidthsAndShortFrames) {
+  classBMPAVI source;
+  ASSERT_EQ(source.GetEnable(Path("721x5")), kFalse);
+  EXPECT_EQ(source.DIBBits().size(), 2164u * 5);
+  for (int16_t type : {0, 1}) {
+    source.GetDIBAVI(1);
+    std::vector<uint8_t> expected = Pattern(721, 5, 1);
+    SeparateRows(expected, 721, 5, type);  // pixel bytes only: every fill byte as in the file
+    EXPECT_EQ(source.SeparateDIB(type), kTrue);
+    EXPECT_EQ(source.DIBBits(), expected) << "type " << type;
+  }
+  // Type 0 leaves the top row (row 4), type 1 the bottom row (row 0).
+  source.GetDIBAVI(0);
+  source.SeparateDIB(0);
+  EXPECT_EQ(Row(source.DIBBits(), 721, 4), Row(Pattern(721, 5, 0), 721, 4));
+  source.GetDIBAVI(0);
+  source.SeparateDIB(1);
+  EXPECT_EQ(Row(source.DIBBits(), 721, 0), Row(Pattern(721, 5, 0), 721, 0));
+  EXPECT_EQ(Row(source.DIBBits(), 721, 4), Row(Pattern(721, 5, 0), 721, 3));
+
+  TempDir dir;
+  WritePatternClip(dir.File("two.avi"), 9, 2, 1);
+  WritePatternClip(dir.File("one-row.avi"), 9, 1, 1);
+  ASSERT_EQ(source.GetEnable(dir.File("two.avi")), kFalse);
+  source.SeparateDIB(1);
+  EXPECT_EQ(source.DIBBits(), Pattern(9, 2, 0)) << "type 1 on two rows copies nothing";
+  source.SeparateDIB(0);
+  EXPECT_EQ(Row(source.DIBBits(), 9, 1), Row(Pattern(9, 2, 0), 9, 0));
+  ASSERT_EQ(source.GetEnable(dir.File("one-row.avi")), kFalse);
+  EXPECT_EQ(source.SeparateDIB(0), kTrue);
+  EXPECT_EQ(source.DIBBits(), Pattern(9, 1, 0));
+}
+
+TEST_F(Clips, SeparateRejectsNegativeTypesAndDoesNothingBeforeAnOpen) {
+  classBMPAVI never;
+  EXPECT_EQ(never.SeparateDIB(0), kTrue);
+  EXPECT_EQ(never.SeparateDIB(1), kTrue);
+  EXPECT_TRUE(never.DIBBits().empty());
+
+  classBMPAVI source;
+  ASSERT_EQ(source.GetEnable(Path("721x5")), kFalse);
+  for (int16_t type : {-1, -2, -32768}) {
+    EXPECT_THROW(source.SeparateDIB(type), OutOfRangeError) << type;
+    EXPECT_EQ(source.DIBBits(), Pattern(721, 5, 0)) << "the first step already fails";
+  }
+}
+
+// ---- PutToDC -----------------------------------------------------------------------------------
+
+TEST_F(Clips, PaintsTheFrameAtTheDestination) {
+  classBMPAVI source;
+  DeviceContext dc(720, 500);
+  EXPECT_THROW(source.PutToDC(&dc, 0, 20, 720, 480), OutOfRangeError) << "nothing opened yet";
+
+  ASSERT_EQ(source.GetEnable(Path("720x480")), kFalse);
+  source.GetDIBAVI(1);
+  const std::vector<uint8_t> frame = Pattern(720, 480, 1);
+  dc.Fill(0x123456);
+  EXPECT_EQ(source.PutToDC(&dc, 0, 20, 720, 480), 480);
+  for (int y = 0; y < 20; ++y) ASSERT_EQ(dc.pixel(0, y), 0x123456u);
+  for (int y = 20; y < 500; ++y)
+    for (int x = 0; x < 720; ++x)
+      ASSERT_EQ(dc.pixel(x, y), Rgb(frame, 720, 499 - y, x)) << x << "," << y;
+  EXPECT_EQ(source.DIBBits(), frame);
+  EXPECT_EQ(source.PutToDC(nullptr, 0, 20, 720, 480), 0) << "a failing paint";
+}
+
+TEST_F(Clips, PaintsOnlyWhatFitsTheExtentAndTheFrame) {
+  TempDir dir;
+  WritePatternClip(dir.File("800x600.avi"), 800, 600, 1);
+  classBMPAVI source;
+
+  // Larger than the extent: its lower-left 720 x 480.
+  ASSERT_EQ(source.GetEnable(dir.File("800x600.avi")), kFalse);
+  const std::vector<uint8_t> big = Pattern(800, 600, 0);
+  DeviceContext dc(800, 600);
+  dc.Fill(0xABCDEF);
+  EXPECT_EQ(source.PutToDC(&dc, 0, 20, 720, 480), 480);
+  for (int y = 0; y < 600; ++y)
+    for (int x = 0; x < 800; ++x) {
+      const bool inside = x < 720 && y >= 20 && y < 500;
+      ASSERT_EQ(dc.pixel(x, y), inside ? Rgb(big, 800, 499 - y, x) : 0xABCDEFu) << x << "," << y;
+    }
+
+  // Smaller than the extent: at most its own rows and columns, at the bottom of the extent
+  // (the DIB's origin is its lower-left corner).
+  ASSERT_EQ(source.GetEnable(Path("320x240")), kFalse);
+  const std::vector<uint8_t> small = Pattern(320, 240, 0);
+  DeviceContext dc2(720, 500);
+  dc2.Fill(0xABCDEF);
+  EXPECT_EQ(source.PutToDC(&dc2, 0, 20, 720, 480), 240);
+  for (int y = 260; y < 500; ++y)
+    for (int x = 0; x < 320; ++x) ASSERT_EQ(dc2.pixel(x, y), Rgb(small, 320, 499 - y, x));
+  for (int y = 0; y < 20; ++y) ASSERT_EQ(dc2.pixel(400, y), 0xABCDEFu);
+
+  // Odd width: the fill byte is not a pixel.
+  ASSERT_EQ(source.GetEnable(Path("721x5")), kFalse);
+  DeviceContext dc3(721, 5);
+  EXPECT_EQ(source.PutToDC(&dc3, 0, 0, 721, 5), 5);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 721; ++x)
+      ASSERT_EQ(dc3.pixel(x, y), Rgb(Pattern(721, 5, 0), 721, 4 - y, x));
+}
+
+TEST_F(Clips, PaintIsClippedAtTheSurfaceEdges) {
+  classBMPAVI source;
+  ASSERT_EQ(source.GetEnable(Path("320x240")), kFalse);
+  const std::vector<uint8_t> frame = Pattern(320, 240, 0);
+  struct Where {
+    int x, y;
+  };
+  for (Where at : {Where{250, 200}, Where{-30, -40}, Where{-300, 10}, Where{90, -220},
+                   Where{400, 0}, Where{0, 300}, Where{-320, 0}}) {
+    SCOPED_TRACE(std::to_string(at.x) + "," + std::to_string(at.y));
+    DeviceContext dc(300, 260);
+    dc.Fill(0x010203);
+    source.PutToDC(&dc, at.x, at.y, 320, 240);
+    for (int y = 0; y < 260; ++y)
+      for (int x = 0; x < 300; ++x) {
+        const int fx = x - at.x, fy = y - at.y;  // frame pixel, from its top
+        const bool inside = fx >= 0 && fx < 320 && fy >= 0 && fy < 240;
+        ASSERT_EQ(dc.pixel(x, y), inside ? Rgb(frame, 320, 239 - fy, fx) : 0x010203u)
+            << x << "," << y;
+      }
+  }
+}
+
+// ---- WriteToBMPFile ----------------------------------------------------------------------------
+
+TEST_F(Clips, BmpFileLayoutByteForByte) {
+  TempDir out;
+  classBMPAVI source;
+  ASSERT_EQ(source.GetEnable(Path("720x480")), kFalse);
+  source.GetDIBAVI(2);
+  const std::string path = out.File("frame.bmp");
+  EXPECT_EQ(source.WriteToBMPFile(path), kTrue);
+  const std::vector<uint8_t> bytes = ReadFile(path);
+  ASSERT_EQ(bytes.size(), 1036854u);
+  auto le32 = [&](size_t at) {
+    return uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8 | uint32_t{bytes[at + 2]} << 16 |
+           uint32_t{bytes[at + 3]} << 24;
+  };
+  EXPECT_EQ(bytes[0], 0x42);
+  EXPECT_EQ(bytes[1], 0x4D);
+  EXPECT_EQ(le32(2), 1036854u);
+  EXPECT_EQ(le32(6), 0u);  // both reserved words
+  EXPECT_EQ(le32(10), 54u);
+  EXPECT_EQ(le32(14), 40u);
+  EXPECT_EQ(le32(18), 720u);
+  EXPECT_EQ(le32(22), 480u);
+  EXPECT_EQ(bytes[26] | bytes[27] << 8, 1);
+  EXPECT_EQ(bytes[28] | bytes[29] << 8, 24);
+  EXPECT_EQ(le32(30), 0u);
+  EXPECT_EQ(le32(34), 1036800u);
+  EXPECT_TRUE(std::equal(bytes.begin() + 14, bytes.begin() + 54, source.InfoHeaderBytes().begin()));
+  EXPECT_EQ(bytes, BmpFile(Pattern(720, 480, 2), 720, 480));
+
+  // Twice to new names: the same file.
+  EXPECT_EQ(source.WriteToBMPFile(out.File("again.bmp")), kTrue);
+  EXPECT_EQ(ReadFile(out.File("again.bmp")), bytes);
+
+  // The 1/60 picture on the screen is what is saved.
+  source.GetDIBAVI(3);
+  source.SeparateDIB(0);
+  EXPECT_EQ(source.WriteToBMPFile(path), kTrue);
+  std::vector<uint8_t> doubled = Pattern(720, 480, 3);
+  SeparateRows(doubled, 720, 480, 0);
+  const std::vector<uint8_t> saved = ReadFile(path);
+  EXPECT_EQ(saved, BmpFile(doubled, 720, 480));
+  for (int k = 0; k < 240; ++k)
+    ASSERT_TRUE(std::equal(saved.begin() + 54 + 2160 * 2 * k,
+                           saved.begin() + 54 + 2160 * (2 * k + 1),
+                           saved.begin() + 54 + 2160 * (2 * k + 1)));
+
+  // Odd width: rows of the padded stride.
+  ASSERT_EQ(source.GetEnable(Path("721x5")), kFalse);
+  EXPECT_EQ(source.WriteToBMPFile(path), kTrue);
+  EXPECT_EQ(ReadFile(path), BmpFile(Pattern(721, 5, 0), 721, 5));
+  EXPECT_EQ(FolderEntries(out.path()), (std::vector<std::string>{"again.bmp", "frame.bmp"}))
+      << "nothing left beside the files";
+}
+
+TEST_F(Clips, BmpReplacesLongerFilesAndFollowsLinks) {
+  TempDir out;
+  classBMPAVI source;
+  ASSERT_EQ(source.GetEnable(Path("721x5")), kFalse);
+  const std::vector<uint8_t> expected = BmpFile(Pattern(721, 5, 0), 721, 5);
+
+  const std::string path = out.File("old.bmp");
+  WriteFile(path, std::vector<uint8_t>(3 << 20, 0xFF));
+  ::chmod(path.c_str(), 0640);
+  EXPECT_EQ(source.WriteToBMPFile(path), kTrue);
+  EXPECT_EQ(ReadFile(path), expected) << "cut to the written length";
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+  const std::string link = out.File("link.bmp");
+  WriteFile(path, std::vector<uint8_t>(10, 1));
+  ASSERT_EQ(::symlink("old.bmp", link.c_str()), 0);
+  EXPECT_EQ(source.WriteToBMPFile(link), kTrue);
+  EXPECT_EQ(ReadFile(path), expected);
+  ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays a link";
+}
+
+TEST_F(Clips, FailedSaveReportsFalseAndLeavesFilesAlone) {
+  TempDir out;
+  classBMPAVI never;
+  EXPECT_EQ(never.WriteToBMPFile(out.File("nothing.bmp")), kFalse) << "no picture yet";
+  EXPECT_FALSE(Exists(out.File("nothing.bmp")));
+
+  classBMPAVI source;
+  ASSERT_EQ(source.GetEnable(Path("720x480")), kFalse);
+  WriteFile(out.File("plain"), {1, 2, 3});
+  EXPECT_EQ(source.WriteToBMPFile(out.File("missing/x.bmp")), kFalse);
+  EXPECT_EQ(source.WriteToBMPFile(out.File("plain/x.bmp")), kFalse);  // its folder is a file
+  EXPECT_EQ(source.WriteToBMPFile(out.path()), kFalse);               // a folder
+  EXPECT_EQ(source.WriteToBMPFile(""), kFalse);
+
+  // A write-protected file stays as it is, even for root.
+  const std::string locked = out.File("locked.bmp");
+  WriteFile(locked, {9, 9, 9});
+  ::chmod(locked.c_str(), 0444);
+  EXPECT_EQ(source.WriteToBMPFile(locked), kFalse);
+  EXPECT_EQ(ReadFile(locked), (std::vector<uint8_t>{9, 9, 9}));
+
+  // A save that fails part way (the file size limit) leaves the existing file whole.
+  const std::string existing = out.File("existing.bmp");
+  const std::vector<uint8_t> before(5000, 0x5A);
+  WriteFile(existing, before);
+  rlimit old;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 500000;
+  auto previous = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int16_t result = source.WriteToBMPFile(existing);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, previous);
+  EXPECT_EQ(result, kFalse);
+  EXPECT_EQ(ReadFile(existing), before);
+  EXPECT_EQ(FolderEntries(out.path()),
+            (std::vector<std::string>{"existing.bmp", "locked.bmp", "plain"}))
+      << "no file made, none left half-written";
+  // And the next save works.
+  EXPECT_EQ(source.WriteToBMPFile(existing), kTrue);
+  EXPECT_EQ(FileSize(existing), 1036854u);
+}

@@ -1,0 +1,168 @@
+// dovrel-grab, run as the built program: the viewer's picture at any position, every position,
+// the stream's description, and its exit codes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "classBMPAVI.h"
+#include "testutil.h"
+
+using namespace testutil;
+
+namespace {
+
+const std::string kGrab = DOVREL_GRAB_PATH;
+constexpr int kWidth = 37, kHeight = 10, kFrames = 4;  // odd width: padded rows
+
+RunResult Grab(std::vector<std::string> args) {
+  args.insert(args.begin(), kGrab);
+  return RunProgram(args);
+}
+
+// The viewer's picture at a position, worked out without the frame source.
+std::vector<uint8_t> Expected(int position, bool whole, int priority) {
+  const int frame = whole ? position : position / 2;
+  std::vector<uint8_t> dib = Pattern(kWidth, kHeight, frame);
+  if (!whole) SeparateRows(dib, kWidth, kHeight, ((position % 2) + priority) % 2);
+  return BmpFile(dib, kWidth, kHeight);
+}
+
+class GrabTest : public ::testing::Test {
+ protected:
+  void SetUp() override { WritePatternClip(clip_, kWidth, kHeight, kFrames); }
+  TempDir dir_;
+  const std::string clip_ = dir_.File("clip.avi");
+};
+
+}  // namespace
+
+TEST_F(GrabTest, SinglePositionInBothViewsAndPriorities) {
+  const std::string out = dir_.File("out.bmp");
+  for (int p = 0; p < kFrames; ++p) {
+    RunResult r = Grab({clip_, std::to_string(p), out});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(out), Expected(p, true, 0)) << "1/30 is the default view, position " << p;
+    r = Grab({clip_, std::to_string(p), out, "--view", "1/30", "--priority", "odd"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(out), Expected(p, true, 1)) << "1/30 ignores the priority, position " << p;
+  }
+  for (int priority : {0, 1})
+    for (int p = 0; p <= 2 * (kFrames - 1); ++p) {
+      RunResult r = Grab({clip_, std::to_string(p), out, "--view", "1/60", "--priority",
+                          priority ? "odd" : "even"});
+      ASSERT_EQ(r.exitCode, 0) << r.err;
+      EXPECT_EQ(ReadFile(out), Expected(p, false, priority))
+          << "1/60 position " << p << " priority " << priority;
+      EXPECT_TRUE(r.err.empty()) << r.err;
+    }
+
+  // Even is the default priority; the picture is the one the frame source saves.
+  RunResult r = Grab({"--view", "1/60", clip_, "5", out});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  classBMPAVI source;
+  ASSERT_EQ(source.GetEnable(clip_), kFalse);
+  source.GetDIBAVI(2);
+  source.SeparateDIB(1);
+  ASSERT_EQ(source.WriteToBMPFile(dir_.File("source.bmp")), kTrue);
+  EXPECT_EQ(ReadFile(out), ReadFile(dir_.File("source.bmp")));
+}
+
+TEST_F(GrabTest, AllWritesEveryPosition) {
+  struct Case {
+    std::vector<std::string> options;
+    bool whole;
+    int priority, positions;
+  };
+  for (const Case& c : {Case{{}, true, 0, kFrames},
+                        Case{{"--view", "1/60", "--priority", "odd"}, false, 1, 2 * kFrames - 1},
+                        Case{{"--view", "1/60"}, false, 0, 2 * kFrames - 1}}) {
+    TempDir out;
+    const std::string folder = out.File("all");
+    std::vector<std::string> args = {clip_, "--all", folder};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    RunResult r = Grab(args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << "no progress line when standard error is not a terminal";
+    std::vector<std::string> names = FolderEntries(folder);
+    ASSERT_EQ(names.size(), static_cast<size_t>(c.positions));
+    for (int p = 0; p < c.positions; ++p) {
+      char name[32];
+      std::snprintf(name, sizeof name, "pos-%05d.bmp", p);
+      ASSERT_EQ(names[p], name);
+      EXPECT_EQ(ReadFile(folder + "/" + name), Expected(p, c.whole, c.priority)) << name;
+    }
+  }
+}
+
+TEST_F(GrabTest, InfoDescribesTheStream) {
+  RunResult r = Grab({clip_, "--info"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("width 37\nheight 10\nframes 4\ncodec raw 24-bit", 0), 0u) << r.out;
+
+  const std::string dv = dir_.File("dv.avi");
+  ASSERT_TRUE(MakeFfmpegClip(dv, 720, 480, 3, {"-c:v", "dvvideo", "-pix_fmt", "yuv411p"}));
+  r = Grab({dv, "--info"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "width 720\nheight 480\nframes 3\ncodec dvvideo (dvsd)\n");
+  EXPECT_TRUE(r.err.empty());
+}
+
+TEST_F(GrabTest, OpenFailuresExitOneWithTheMessage) {
+  AviWriter unknown(dir_.File("unknown.avi"),
+                    AviWriter::Format(8, 8, 24, MakeFourCC('Z', 'Z', 'Z', 'Z')));
+  unknown.AddFrame(std::vector<uint8_t>(10, 0));
+  ASSERT_TRUE(unknown.Close());
+  struct Case {
+    std::string file;
+    const char* message;
+  };
+  for (const Case& c : {Case{dir_.File("missing.avi"), kMsgNoStream}, Case{kGrab, kMsgNoStream},
+                        Case{dir_.File("unknown.avi"), kMsgNoDecoder}}) {
+    for (std::vector<std::string> rest : {std::vector<std::string>{"0", dir_.File("x.bmp")},
+                                          {"--info"},
+                                          {"--all", dir_.File("all")}}) {
+      rest.insert(rest.begin(), c.file);
+      RunResult r = Grab(rest);
+      EXPECT_EQ(r.exitCode, 1) << c.file << " " << rest[1];
+      EXPECT_EQ(r.err, std::string(c.message) + "\n");
+      EXPECT_TRUE(r.out.empty());
+    }
+  }
+  EXPECT_FALSE(Exists(dir_.File("x.bmp")));
+  // A picture that cannot be written is an error of its own.
+  RunResult r = Grab({clip_, "0", dir_.File("no/such/folder.bmp")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("could not write"), std::string::npos) << r.err;
+}
+
+TEST_F(GrabTest, UsageErrorsExitTwo) {
+  const std::string out = dir_.File("out.bmp");
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {clip_},
+      {clip_, "0"},
+      {clip_, "0", out, "extra"},
+      {clip_, "-1", out},
+      {clip_, "x", out},
+      {clip_, "3x", out},
+      {clip_, "", out},
+      {clip_, "4", out},                    // past the last frame
+      {clip_, "7", out, "--view", "1/60"},  // past the last field position
+      {clip_, "0", out, "--view", "1/45"},
+      {clip_, "0", out, "--view"},
+      {clip_, "0", out, "--priority", "middle"},
+      {clip_, "0", out, "--bogus"},
+      {clip_, "--info", "--all", dir_.File("all")},
+      {clip_, "--all"},
+  };
+  for (const std::vector<std::string>& args : bad) {
+    std::string line;
+    for (const std::string& a : args) line += "'" + a + "' ";
+    RunResult r = Grab(args);
+    EXPECT_EQ(r.exitCode, 2) << line;
+    EXPECT_NE(r.err.find("usage:"), std::string::npos) << line << ": " << r.err;
+  }
+  EXPECT_FALSE(Exists(out));
+  EXPECT_FALSE(Exists(dir_.File("all")));
+}
