@@ -30,6 +30,8 @@ class classBMPAVI {
   int16_t GetEnable(const std::string& strFileName);
   // Index of the last frame; OverflowError beyond 32768 frames. Only while a file is open.
   int16_t GetFrameMax();
+  // Frames (positions) of the open stream, whatever their number; 0 when none is open.
+  int32_t FrameCount() const { return pAVIStream ? AVIStreamLength(pAVIStream) : 0; }
   // Fetches frame lngAVIFrameNo into the buffer; a fetch that yields no frame keeps the
   // previous picture. Always 0. Only while a file is open.
   int16_t GetDIBAVI(int32_t lngAVIFrameNo);

@@ -1,5 +1,13 @@
 #include "frmMain.h"
 
+#include <algorithm>
+#include <cctype>
+#include <vector>
+
+#include "checked.h"
+#include "commdlg.h"
+#include "msgbox.h"
+#include "positions.h"
 #include "program.h"
 
 namespace {
@@ -7,6 +15,58 @@ namespace {
 constexpr uint32_t kDesktopColor = 0x008080;  // the classic desktop teal
 constexpr uint32_t kWindowColor = 0xFFFFFF;   // label background
 constexpr uint32_t kWindowTextColor = 0x000000;
+
+constexpr const char* kMsgCancelled = "キャンセルされました";
+constexpr const char* kMsgSaveFailed = "BMPファイルを保存できませんでした。";
+
+constexpr char kAviFilter[] = "AVI File(*.avi)\0*.avi\0";  // the array's own NUL ends the list
+constexpr char kBmpFilter[] = "Bitmap File(*.bmp)\0*.bmp\0";
+constexpr uint32_t kDialogFlags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;  // 2052
+// A path as long as the file system allows: a 256-byte buffer would turn a long UTF-8 path
+// into a cancel.
+constexpr size_t kPathBuffer = 4096;
+
+std::string Trim(const std::string& s) {  // leading and trailing blanks
+  const size_t first = s.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+// Whether a name ends in the extension, in any letter case, blanks around it ignored.
+bool EndsWith(const std::string& name, const std::string& extension) {
+  std::string last = Trim(name);
+  last = last.substr(last.size() - std::min(last.size(), extension.size()));
+  std::transform(last.begin(), last.end(), last.begin(), [](unsigned char c) { return std::tolower(c); });
+  return last == extension;
+}
+
+// A dialog record filled as both file commands fill it; the buffers live in the caller.
+struct DialogRecord {
+  std::vector<char> file = std::vector<char>(kPathBuffer, '\0');
+  std::vector<char> fileTitle = std::vector<char>(256, '\0');
+  std::string initialDir = tk::App::Path();
+  OPENFILENAME ofn;
+
+  DialogRecord(HWND owner, const char* filter, const char* title) {
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = filter;
+    ofn.nFilterIndex = 2;
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<uint32_t>(file.size());
+    ofn.lpstrFileTitle = fileTitle.data();
+    ofn.nMaxFileTitle = static_cast<uint32_t>(fileTitle.size());
+    ofn.lpstrInitialDir = initialDir.c_str();
+    ofn.lpstrTitle = title;
+    ofn.Flags = kDialogFlags;
+  }
+  std::string Path() const { return std::string(file.data()); }  // up to the first NUL
+};
+
+constexpr const char* kMsgLimit30 =
+    "フレーム数が32768を超えているため、最初の32768フレームまでを表示します。";
+constexpr const char* kMsgLimit60 =
+    "フレーム数が16384を超えているため、1/60では最初の16384フレームまでを表示します。";
 
 }  // namespace
 
@@ -82,16 +142,128 @@ void frmMain::Form_Click() {
   if (!strAVIFile.empty()) ShowDIB();
 }
 
-// ---- Navigation, the views, the file commands and the About box -----------------------------
-// Wired to their controls already; their commands are not built yet, so they do nothing. Before a
-// video is loaded only the open command and the About box can be chosen.
+// ---- Loading a video -------------------------------------------------------------------------
 
-void frmMain::HScroll_Change() {}
-void frmMain::HScroll_Scroll() {}
-void frmMain::Separate30Menu_Click() {}
-void frmMain::Separate60Menu_Click() {}
-void frmMain::OddDivMenu_Click() {}
-void frmMain::EvenDivMenu_Click() {}
-void frmMain::OpenFileMenu_Click() {}
-void frmMain::SaveFileManu_Click() {}
+void frmMain::LoadAVI() {
+  const int16_t failed = objBMPAVI->GetEnable(strOpenFile);
+  if (failed && strAVIFile.empty()) return;  // nothing was loaded: the start-up state stays
+  if (failed) {
+    // Keep working on the previous video: open it again and show its frame whole.
+    if (objBMPAVI->GetEnable(strAVIFile) != kFalse) {
+      ReturnToStartUp();  // it has gone meanwhile: nothing is left to show
+      return;
+    }
+    objBMPAVI->GetDIBAVI(lngFrameNo);
+    ShowDIB();
+    return;
+  }
+
+  strAVIFile = strOpenFile;
+  SetCaption("Dovrel  " + strAVIFile);
+  EnableCommands(true, false);
+  lngDispWidth = 720;
+  lngDispHeight = 480;
+  bln30Mode = kTrue;
+  intDivLine = 0;
+  SetScaleWidth(10845);
+  SetScaleHeight(static_cast<float>(AddLng(MulLng(lngDispHeight, 20), 20)));
+  blnToldLimit30 = blnToldLimit60 = false;
+  HScroll.SetValue(0);
+  HScroll.SetMax(ReachableFrameMax(true));
+  HScroll_Scroll();
+  ShowDIB();
+  HScroll.SetFocus();
+  if (objBMPAVI->FrameCount() > 32768 && !blnToldLimit30) {
+    blnToldLimit30 = true;
+    MsgBox(kMsgLimit30);
+  }
+}
+
+void frmMain::ReturnToStartUp() {
+  strAVIFile.clear();
+  SetCaption("Dovrel  ");
+  EnableCommands(false, false);
+  Label.SetCaption("");
+  Cls();
+}
+
+int16_t frmMain::ReachableFrameMax(bool whole) {
+  const int32_t count = objBMPAVI->FrameCount();
+  if (whole) return count > 32768 ? int16_t{32767} : objBMPAVI->GetFrameMax();
+  return count > 16384 ? int16_t{16383} : objBMPAVI->GetFrameMax();
+}
+
+// ---- Frame navigation and the two views ---------------------------------------------------------
+
+void frmMain::HScroll_Scroll() { PaintPosition(); }
+
+void frmMain::HScroll_Change() { PaintPosition(); }
+
+// Fetches, separates in the 1/60 view, and paints over the old picture without clearing.
+void frmMain::PaintPosition() {
+  if (strAVIFile.empty()) return;  // no video: nothing to fetch from
+  Label.SetCaption(" " + std::to_string(HScroll.Value()));
+  lngFrameNo = GetFrameNo();
+  intSepType = GetSeparateType();
+  objBMPAVI->GetDIBAVI(lngFrameNo);
+  if (bln30Mode == kFalse) objBMPAVI->SeparateDIB(intSepType);
+  objBMPAVI->PutToDC(hDC(), 0, 20, lngDispWidth, lngDispHeight);
+}
+
+int32_t frmMain::GetFrameNo() { return FrameOfPosition(HScroll.Value(), bln30Mode != kFalse); }
+
+int16_t frmMain::GetSeparateType() {
+  return SeparateTypeOfPosition(HScroll.Value(), bln30Mode != kFalse, intDivLine);
+}
+
+void frmMain::Separate30Menu_Click() {
+  EnableCommands(true, false);
+  bln30Mode = kTrue;
+  HScroll.SetMax(ReachableFrameMax(true));
+  HScroll.SetValue(0);
+  HScroll_Scroll();
+}
+
+void frmMain::Separate60Menu_Click() {
+  EnableCommands(true, true);
+  bln30Mode = kFalse;
+  HScroll.SetMax(MulInt(2, ReachableFrameMax(false)));
+  HScroll.SetValue(0);
+  HScroll_Scroll();
+  if (objBMPAVI->FrameCount() > 16384 && !blnToldLimit60) {
+    blnToldLimit60 = true;
+    MsgBox(kMsgLimit60);
+  }
+}
+
+void frmMain::OddDivMenu_Click() { intDivLine = 1; }
+
+void frmMain::EvenDivMenu_Click() { intDivLine = 0; }
+
+// ---- The file commands ---------------------------------------------------------------------------
+
+void frmMain::OpenFileMenu_Click() {
+  strOpenFile.clear();
+  DialogRecord record(hWnd(), kAviFilter, "AVIファイルを選択");
+  if (CInt(GetOpenFileNameA(&record.ofn)) <= 0) {
+    MsgBox(kMsgCancelled);
+    return;
+  }
+  strOpenFile = record.Path();
+  LoadAVI();
+}
+
+void frmMain::SaveFileManu_Click() {
+  DialogRecord record(nullptr, kBmpFilter, nullptr);
+  if (CInt(GetSaveFileNameA(&record.ofn)) > 0) {
+    const std::string name = record.Path();  // used as returned: the blanks serve the test only
+    const std::string fileName = EndsWith(name, ".bmp") ? name : name + ".bmp";
+    if (objBMPAVI->WriteToBMPFile(fileName) != kTrue) MsgBox(kMsgSaveFailed);
+  }
+  ShowDIB();
+}
+
+// ---- The About box ------------------------------------------------------------------------------
+// Wired to its menu item; not built yet, so it does nothing.
+
 void frmMain::AboutHelpMenu_Click() {}

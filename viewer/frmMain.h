@@ -46,6 +46,8 @@ class frmMain : public tk::Form {
   int16_t intSepType = 0;                  // field type last computed for the scroll position
   int32_t lngDispWidth = 0;                // display rectangle, pixels (720 once a video is loaded)
   int32_t lngDispHeight = 0;               // (480 once a video is loaded)
+  bool blnToldLimit30 = false;             // the user knows the video is cut for 1/30
+  bool blnToldLimit60 = false;             // ... and for 1/60
 
   // Event handlers.
   void Form_Load();
@@ -67,6 +69,14 @@ class frmMain : public tk::Form {
   void InitMain();
   void TermMain();
   void ShowDIB();
+  void LoadAVI();
+  int32_t GetFrameNo();
+  int16_t GetSeparateType();
+  void PaintPosition();  // what both scroll-bar events do
+  void ReturnToStartUp();
+  // Last frame index the 1/30 (whole) or 1/60 view can reach with 16-bit scroll positions;
+  // a longer video is limited to it, and the user is told once per load.
+  int16_t ReachableFrameMax(bool whole);
   // The one place that enables and disables the commands that need a video.
   void EnableCommands(bool videoLoaded, bool fieldView);
 };

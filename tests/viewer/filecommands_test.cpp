@@ -1,0 +1,146 @@
+// The open and save commands through the dialog seam: what the dialogs are asked, a cancel, the
+// BMP naming rule, saving the line-doubled field, a failed save, non-ASCII paths.
+#include <QAction>
+#include <fstream>
+#include <iterator>
+
+#include "commdlg.h"
+#include "mainwindow.h"
+
+namespace {
+
+const std::string kCancelled = "キャンセルされました";
+
+class FileCommands : public MainWindow {
+ protected:
+  void SetUp() override {
+    MainWindow::SetUp();
+    previous_ = SetFileDialogAnswerer([this](const FileDialogRequest& r) {
+      requests.push_back(r);
+      std::optional<std::string> answer = answers.empty() ? std::nullopt : answers.front();
+      if (!answers.empty()) answers.erase(answers.begin());
+      return answer;
+    });
+  }
+  void TearDown() override {
+    SetFileDialogAnswerer(previous_);
+    MainWindow::TearDown();
+  }
+
+  void Open(std::optional<std::string> answer) {
+    answers = {std::move(answer)};
+    frmMainProbe(*form).Items()[0]->Action()->trigger();
+  }
+  void Save(std::optional<std::string> answer) {
+    answers = {std::move(answer)};
+    frmMainProbe(*form).Items()[1]->Action()->trigger();
+  }
+  static std::vector<uint8_t> Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+
+  std::vector<FileDialogRequest> requests;
+  std::vector<std::optional<std::string>> answers;
+
+ private:
+  FileDialogAnswerer previous_;
+};
+
+TEST_F(FileCommands, TheOpenDialogIsAskedForAnAviFileAndItsCancelIsTold) {
+  frmMainProbe probe(*form);
+  form->hDC()->Fill(0x123456);
+  Open(std::nullopt);
+  ASSERT_EQ(requests.size(), 1u);
+  const FileDialogRequest& r = requests[0];
+  EXPECT_FALSE(r.save);
+  EXPECT_EQ(r.owner, form->hWnd());
+  EXPECT_EQ(r.title, "AVIファイルを選択");
+  EXPECT_EQ(r.nameFilter, "AVI File(*.avi)");
+  EXPECT_EQ(r.selectedFilter, "AVI File(*.avi)");  // index 2 of one pair: the only one
+  EXPECT_EQ(r.initialDir, tk::App::Path());
+  EXPECT_EQ(r.flags, 2052u);
+  EXPECT_EQ(messages, std::vector<std::string>{kCancelled});
+  EXPECT_EQ(form->hDC()->pixel(5, 100), 0x123456u);  // nothing repainted
+  EXPECT_TRUE(probe.strAVIFile().empty());
+
+  // A typed name of a file that does not exist is taken, and then fails to open.
+  messages.clear();
+  Open(PathIn("typed.avi"));
+  EXPECT_EQ(messages, std::vector<std::string>{kMsgNoStream});
+
+  const std::string path = MakeClip("開く.avi", 720, 480, 3);
+  messages.clear();
+  Open(path);
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(probe.strAVIFile(), path);
+  EXPECT_EQ(form->Caption(), "Dovrel  " + path);
+  ExpectPicture(*probe.Source());
+}
+
+TEST_F(FileCommands, SaveNamesTheFileAndWritesThePictureOnTheScreen) {
+  frmMainProbe probe(*form);
+  Open(MakeClip("clip.avi", 720, 480, 4));
+  probe.Separate60();
+  probe.HScroll().SetValue(3);  // frame 1, odd field
+
+  struct Case {
+    std::string answer, written;
+  };
+  for (const Case& c : {Case{"shot", "shot.bmp"}, Case{"shot.BMP", "shot.BMP"},
+                        Case{"shot.bmp  ", "shot.bmp  "}, Case{"a", "a.bmp"}, Case{"写真", "写真.bmp"}}) {
+    SCOPED_TRACE(c.answer);
+    form->hDC()->Fill(0x123456);
+    requests.clear();
+    Save(PathIn(c.answer));
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_TRUE(requests[0].save);
+    EXPECT_EQ(requests[0].owner, nullptr);
+    EXPECT_EQ(requests[0].title, "");
+    EXPECT_EQ(requests[0].nameFilter, "Bitmap File(*.bmp)");
+    EXPECT_EQ(requests[0].initialDir, tk::App::Path());
+    EXPECT_EQ(requests[0].flags, 2052u);
+
+    const std::vector<uint8_t> file = Read(PathIn(c.written));
+    ASSERT_EQ(file.size(), 54u + 1036800u);
+    EXPECT_EQ(file[0], 'B');
+    EXPECT_EQ(file[1], 'M');
+    // The pixels are the buffer as shown: the separated field, row pairs equal.
+    const std::vector<uint8_t>& buffer = probe.Source()->DIBBits();
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), file.begin() + 54));
+    EXPECT_TRUE(std::equal(file.begin() + 54 + 2160 * 1, file.begin() + 54 + 2160 * 2, file.begin() + 54 + 2160 * 2));
+    ExpectPicture(*probe.Source());  // repainted after the save
+  }
+  EXPECT_FALSE(std::filesystem::exists(PathIn("shot.BMP.bmp")));
+  EXPECT_FALSE(std::filesystem::exists(PathIn("shot.bmp  .bmp")));
+  EXPECT_TRUE(messages.empty());
+
+  // A cancelled save says nothing and repaints.
+  form->hDC()->Fill(0x123456);
+  Save(std::nullopt);
+  EXPECT_TRUE(messages.empty());
+  ExpectPicture(*probe.Source());
+}
+
+TEST_F(FileCommands, AFailedSaveIsToldAndLeavesTheOldFile) {
+  frmMainProbe probe(*form);
+  Open(MakeClip("clip.avi", 720, 480, 2));
+  // The folder of the target is a plain file: nothing can be written there.
+  const std::string notAFolder = MakeClip("plain.avi", 2, 2, 1);
+  form->hDC()->Fill(0x123456);
+  Save(notAFolder + "/shot.bmp");
+  EXPECT_EQ(messages, std::vector<std::string>{"BMPファイルを保存できませんでした。"});
+  ExpectPicture(*probe.Source());
+
+  // A write-protected file is not replaced.
+  const std::string old = PathIn("old.bmp");
+  { std::ofstream(old) << "keep me"; }
+  std::filesystem::permissions(old, std::filesystem::perms::owner_read);
+  messages.clear();
+  Save(old);
+  EXPECT_EQ(messages.size(), 1u);
+  const std::vector<uint8_t> kept = Read(old);
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep me");
+}
+
+}  // namespace

@@ -1,0 +1,333 @@
+// Loading a video, stepping through it in the 1/30 and 1/60 views, the field priority, the
+// restore after a failed load, and videos too long for the 16-bit scroll range.
+#include <QScrollBar>
+#include <QTest>
+#include <cstdlib>
+
+#include "mainwindow.h"
+
+namespace {
+
+const std::string kNoStream = kMsgNoStream;
+
+class Navigation : public MainWindow {
+ protected:
+  // The buffer after separating frame f of a clip from FrameBytes: rows copied as the field
+  // rule says, the rest as it was.
+  static std::vector<uint8_t> Separated(int width, int height, int f, int type) {
+    std::vector<uint8_t> frame = FrameBytes(width, height, f);
+    const size_t stride = static_cast<size_t>(DibStride(width, 24));
+    for (int row = type; row <= height - 2; row += 2)
+      std::copy_n(frame.begin() + row * stride, width * 3, frame.begin() + (row + 1) * stride);
+    return frame;
+  }
+
+  int16_t Value() { return frmMainProbe(*form).HScroll().Value(); }
+  void SetValue(int16_t v) { frmMainProbe(*form).HScroll().SetValue(v); }
+  std::string LabelText() { return frmMainProbe(*form).Label().Caption(); }
+  const std::vector<uint8_t>& Buffer() { return frmMainProbe(*form).Source()->DIBBits(); }
+};
+
+TEST_F(Navigation, AFailedLoadWithNothingLoadedChangesNothing) {
+  frmMainProbe probe(*form);
+  probe.Load(PathIn("missing.avi"));
+  EXPECT_EQ(messages, std::vector<std::string>{kNoStream});
+  EXPECT_EQ(form->Caption(), "Dovrel  ");
+  EXPECT_TRUE(probe.strAVIFile().empty());
+  EXPECT_FALSE(probe.SaveEnabled());
+  EXPECT_FALSE(probe.SeparateMenuEnabled());
+  EXPECT_FALSE(probe.DivMenuEnabled());
+  EXPECT_FALSE(probe.HScroll().Enabled());
+  EXPECT_EQ(LabelText(), "");
+  ExpectPicture(*probe.Source());  // the desktop colour only
+  EXPECT_EQ(AVIFileUseCount(), 0);
+}
+
+TEST_F(Navigation, LoadingShowsFrameZeroInTheWholeFrameView) {
+  frmMainProbe probe(*form);
+  const std::string path = MakeClip("ビデオ クリップ.avi", 720, 481, 10);  // odd height, Japanese name
+  form->hDC()->Fill(0x123456);
+  probe.Load(path);
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(form->Caption(), "Dovrel  " + path);
+  EXPECT_EQ(form->hWnd()->windowTitle().toStdString(), "Dovrel  " + path);
+  EXPECT_EQ(probe.strAVIFile(), path);
+  EXPECT_TRUE(probe.SaveEnabled());
+  EXPECT_TRUE(probe.SeparateMenuEnabled());
+  EXPECT_FALSE(probe.DivMenuEnabled());
+  EXPECT_TRUE(probe.HScroll().Enabled());
+  EXPECT_TRUE(probe.HScroll().Widget()->hasFocus() || !form->hWnd()->isActiveWindow());
+  EXPECT_EQ(probe.HScroll().Max(), 9);
+  EXPECT_EQ(Value(), 0);
+  EXPECT_EQ(LabelText(), " 0");
+  EXPECT_EQ(probe.bln30Mode(), kTrue);
+  EXPECT_EQ(probe.intDivLine(), 0);
+  EXPECT_EQ(probe.intSepType(), -1);
+  EXPECT_EQ(form->ScaleWidth(), 10845);
+  EXPECT_EQ(form->ScaleHeight(), 9620);
+  EXPECT_EQ(Buffer(), FrameBytes(720, 481, 0));
+  ExpectPicture(*probe.Source());  // cleared, then frame 0 at (0, 20)
+
+  SetValue(9);  // the last frame
+  EXPECT_EQ(LabelText(), " 9");
+  EXPECT_EQ(probe.lngFrameNo(), 9);
+  EXPECT_EQ(Buffer(), FrameBytes(720, 481, 9));
+  ExpectPicture(*probe.Source());
+
+  // Loading the same file again resets everything as for a new one.
+  probe.Separate60();
+  SetValue(5);
+  probe.Load(path);
+  EXPECT_EQ(probe.bln30Mode(), kTrue);
+  EXPECT_EQ(Value(), 0);
+  EXPECT_EQ(probe.HScroll().Max(), 9);
+  EXPECT_EQ(Buffer(), FrameBytes(720, 481, 0));
+  EXPECT_EQ(AVIFileUseCount(), 1);
+}
+
+TEST_F(Navigation, FieldViewMapsTwoPositionsToEachFrame) {
+  frmMainProbe probe(*form);
+  probe.Load(MakeClip("ten.avi", 720, 480, 10));
+  SetValue(7);
+  probe.Separate60();
+  EXPECT_EQ(probe.bln30Mode(), kFalse);
+  EXPECT_TRUE(probe.DivMenuEnabled());
+  EXPECT_EQ(probe.HScroll().Max(), 18);  // the last frame has only its first field's position
+  EXPECT_EQ(Value(), 0);
+  EXPECT_EQ(LabelText(), " 0");
+
+  struct Step {
+    int16_t position;
+    int frame, typeEven, typeOdd;
+  };
+  for (int16_t priority : {0, 1}) {
+    if (priority) probe.Odd();
+    for (Step s : {Step{0, 0, 0, 1}, Step{1, 0, 1, 0}, Step{2, 1, 0, 1}, Step{3, 1, 1, 0}, Step{18, 9, 0, 1}}) {
+      SCOPED_TRACE("priority " + std::to_string(priority) + ", position " + std::to_string(s.position));
+      SetValue(s.position == 0 ? 1 : s.position);
+      SetValue(s.position);
+      const int type = priority ? s.typeOdd : s.typeEven;
+      EXPECT_EQ(LabelText(), " " + std::to_string(s.position));
+      EXPECT_EQ(probe.lngFrameNo(), s.frame);
+      EXPECT_EQ(probe.intSepType(), type);
+      EXPECT_EQ(Buffer(), Separated(720, 480, s.frame, type));
+      ExpectPicture(*probe.Source());
+    }
+  }
+
+  // Back to whole frames: position 0, frame 0 unseparated, the priority menu greyed.
+  SetValue(7);
+  probe.Separate30();
+  EXPECT_EQ(probe.bln30Mode(), kTrue);
+  EXPECT_FALSE(probe.DivMenuEnabled());
+  EXPECT_EQ(probe.HScroll().Max(), 9);
+  EXPECT_EQ(Value(), 0);
+  EXPECT_EQ(probe.intSepType(), -1);
+  EXPECT_EQ(probe.intDivLine(), 1);  // a switch keeps the priority
+  EXPECT_EQ(Buffer(), FrameBytes(720, 480, 0));
+}
+
+TEST_F(Navigation, PriorityTakesEffectAtTheNextPositionAndSwitchesReset) {
+  frmMainProbe probe(*form);
+  probe.Load(MakeClip("ten.avi", 720, 480, 10));
+  probe.Separate60();
+  SetValue(4);
+  const std::vector<uint8_t> shown = Buffer();
+  const uint32_t pixel = form->hDC()->pixel(10, 30);
+  probe.Odd();
+  EXPECT_EQ(Buffer(), shown);  // nothing repainted
+  EXPECT_EQ(form->hDC()->pixel(10, 30), pixel);
+  SetValue(5);
+  SetValue(4);
+  EXPECT_EQ(probe.lngFrameNo(), 2);
+  EXPECT_EQ(probe.intSepType(), 1);
+  EXPECT_EQ(Buffer(), Separated(720, 480, 2, 1));
+
+  // Choosing the active view again goes back to position 0 and repaints it.
+  SetValue(9);
+  form->hDC()->Fill(0x123456);
+  probe.Separate60();
+  EXPECT_EQ(Value(), 0);
+  EXPECT_EQ(probe.intSepType(), 1);
+  EXPECT_EQ(Buffer(), Separated(720, 480, 0, 1));
+  // Type 1 copies buffer row 2k - 1 onto row 2k: screen lines 31 and 32 (rows 468 and 467).
+  EXPECT_EQ(form->hDC()->pixel(10, 31), form->hDC()->pixel(10, 32));
+
+  // A one-frame video has the single position 0 in both views.
+  probe.Load(MakeClip("one.avi", 720, 480, 1));
+  EXPECT_EQ(probe.HScroll().Max(), 0);
+  probe.Separate60();
+  EXPECT_EQ(probe.HScroll().Max(), 0);
+  EXPECT_EQ(Buffer(), Separated(720, 480, 0, 0));
+}
+
+TEST_F(Navigation, LoadingWhileTheOddFieldViewIsActiveResetsTheView) {
+  frmMainProbe probe(*form);
+  probe.Load(MakeClip("a.avi", 720, 480, 10));
+  probe.Separate60();
+  probe.Odd();
+  SetValue(11);
+  probe.Load(MakeClip("b.avi", 720, 480, 4));
+  EXPECT_EQ(probe.bln30Mode(), kTrue);
+  EXPECT_FALSE(probe.DivMenuEnabled());
+  EXPECT_EQ(probe.intDivLine(), 0);
+  EXPECT_EQ(Value(), 0);
+  EXPECT_EQ(probe.HScroll().Max(), 3);
+  EXPECT_EQ(Buffer(), FrameBytes(720, 480, 0));
+  ExpectPicture(*probe.Source());
+}
+
+TEST_F(Navigation, AFailedLoadKeepsTheVideoAndRepaintsItsFrameWhole) {
+  frmMainProbe probe(*form);
+  const std::string path = MakeClip("kept.avi", 720, 480, 10);
+  probe.Load(path);
+  probe.Separate60();
+  probe.Odd();
+  SetValue(7);
+  form->hDC()->Fill(0x123456);
+  probe.Load(PathIn("missing.avi"));
+  EXPECT_EQ(messages, std::vector<std::string>{kNoStream});
+  EXPECT_EQ(form->Caption(), "Dovrel  " + path);
+  EXPECT_EQ(probe.strAVIFile(), path);
+  EXPECT_EQ(probe.HScroll().Max(), 18);
+  EXPECT_EQ(Value(), 7);
+  EXPECT_EQ(LabelText(), " 7");
+  EXPECT_EQ(probe.bln30Mode(), kFalse);
+  EXPECT_TRUE(probe.DivMenuEnabled());
+  EXPECT_EQ(probe.intDivLine(), 1);
+  EXPECT_EQ(Buffer(), FrameBytes(720, 480, 3));  // frame 3, whole
+  ExpectPicture(*probe.Source());
+  EXPECT_EQ(AVIFileUseCount(), 1);
+
+  // The next position paints normally again.
+  SetValue(6);
+  EXPECT_EQ(Buffer(), Separated(720, 480, 3, 1));
+}
+
+TEST_F(Navigation, APreviousVideoThatHasGoneLeavesTheStartUpState) {
+  frmMainProbe probe(*form);
+  const std::string path = MakeClip("gone.avi", 720, 480, 3);
+  probe.Load(path);
+  SetValue(2);
+  std::filesystem::remove(path);
+  probe.Load(PathIn("missing.avi"));
+  EXPECT_EQ(messages, (std::vector<std::string>{kNoStream, kNoStream}));  // the new file, then the old
+  EXPECT_EQ(form->Caption(), "Dovrel  ");
+  EXPECT_TRUE(probe.strAVIFile().empty());
+  EXPECT_FALSE(probe.SaveEnabled());
+  EXPECT_FALSE(probe.SeparateMenuEnabled());
+  EXPECT_FALSE(probe.DivMenuEnabled());
+  EXPECT_FALSE(probe.HScroll().Enabled());
+  EXPECT_EQ(LabelText(), "");
+  EXPECT_FALSE(probe.Source()->IsOpen());
+  EXPECT_EQ(AVIFileUseCount(), 0);
+  for (int y = 0; y < form->hDC()->height(); y += 7)
+    for (int x = 0; x < form->hDC()->width(); x += 7) ASSERT_EQ(form->hDC()->pixel(x, y) & 0xFFFFFF, kDesktop);
+  ClickPicture();  // nothing is painted from the closed source
+  EXPECT_TRUE(errors.empty());
+
+  // And the window works as after start-up.
+  probe.Load(MakeClip("next.avi", 720, 480, 2));
+  EXPECT_TRUE(probe.HScroll().Enabled());
+  EXPECT_EQ(Buffer(), FrameBytes(720, 480, 0));
+}
+
+TEST_F(Navigation, KeysAndTheDraggedThumbPaintEachPosition) {
+  frmMainProbe probe(*form);
+  probe.Load(MakeClip("keys.avi", 720, 480, 6));
+  QScrollBar* bar = probe.HScroll().Widget();
+  bar->setFocus();
+  QTest::keyClick(bar, Qt::Key_Right);
+  EXPECT_EQ(Value(), 1);
+  EXPECT_EQ(Buffer(), FrameBytes(720, 480, 1));
+  QTest::keyClick(bar, Qt::Key_End);
+  EXPECT_EQ(Value(), 5);
+  EXPECT_EQ(LabelText(), " 5");
+  EXPECT_EQ(Buffer(), FrameBytes(720, 480, 5));
+  QTest::keyClick(bar, Qt::Key_PageUp);
+  EXPECT_EQ(Value(), 4);
+  QTest::keyClick(bar, Qt::Key_Home);
+  EXPECT_EQ(Value(), 0);
+  EXPECT_EQ(Buffer(), FrameBytes(720, 480, 0));
+
+  // While the thumb is dragged, every position it reaches is shown and named by the label.
+  bar->setSliderDown(true);
+  for (int p : {1, 2, 4, 3}) {
+    bar->setSliderPosition(p);
+    EXPECT_EQ(LabelText(), " " + std::to_string(p));
+    EXPECT_EQ(Buffer(), FrameBytes(720, 480, p));
+    ExpectPicture(*probe.Source());
+  }
+  bar->setSliderDown(false);
+  EXPECT_EQ(Value(), 3);
+  EXPECT_EQ(Buffer(), FrameBytes(720, 480, 3));
+}
+
+TEST_F(Navigation, CompressedVideoPaintsWhatTheFrameSourceDecoded) {
+  frmMainProbe probe(*form);
+  for (const std::string codec : {"-c:v dvvideo -pix_fmt yuv411p", "-c:v mjpeg -q:v 3"}) {
+    SCOPED_TRACE(codec);
+    const std::string path = PathIn("coded.avi");
+    const std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+                            "testsrc2=size=720x480:rate=30000/1001 -frames:v 4 " + codec + " '" + path + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    probe.Load(path);
+    ASSERT_TRUE(messages.empty());
+    probe.Separate60();
+    SetValue(5);
+    EXPECT_EQ(probe.lngFrameNo(), 2);
+    ExpectPicture(*probe.Source());
+    // Position 5 shows field type 1: screen lines 21 and 22, 23 and 24, ... are equal.
+    for (int y = 21; y + 1 < 499; y += 2) ASSERT_EQ(form->hDC()->pixel(100, y), form->hDC()->pixel(100, y + 1)) << y;
+  }
+}
+
+// Tiny frames, nearly all of them dropped (empty chunks): tens of thousands of positions.
+class LongVideo : public Navigation {
+ protected:
+  std::string MakeLong(const std::string& name, int frames) {
+    const std::string path = PathIn(name);
+    AviWriter writer(path, AviWriter::Format(4, 2, 24));
+    writer.AddFrame(FrameBytes(4, 2, 0));
+    for (int f = 1; f < frames; ++f) writer.AddFrame(f % 1000 ? std::vector<uint8_t>{} : FrameBytes(4, 2, f / 1000));
+    EXPECT_TRUE(writer.Close());
+    return path;
+  }
+};
+
+TEST_F(LongVideo, MoreFramesThanTheScrollBarHoldsAreLimitedAndTold) {
+  frmMainProbe probe(*form);
+  probe.Load(MakeLong("long.avi", 40000));
+  ASSERT_EQ(messages.size(), 1u);  // told once
+  EXPECT_NE(messages[0].find("32768"), std::string::npos);
+  EXPECT_TRUE(errors.empty());
+  EXPECT_EQ(probe.strAVIFile(), PathIn("long.avi"));
+  EXPECT_EQ(probe.HScroll().Max(), 32767);
+  SetValue(32767);
+  EXPECT_EQ(Buffer(), FrameBytes(4, 2, 32));  // the frame of 32000, shown by the dropped ones after it
+
+  probe.Separate60();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_NE(messages[1].find("16384"), std::string::npos);
+  EXPECT_EQ(probe.bln30Mode(), kFalse);
+  EXPECT_TRUE(probe.DivMenuEnabled());
+  EXPECT_EQ(probe.HScroll().Max(), 32766);  // frames 0 to 16383
+  SetValue(32766);
+  EXPECT_EQ(probe.lngFrameNo(), 16383);
+  probe.Separate60();
+  probe.Separate30();
+  EXPECT_EQ(messages.size(), 2u);  // each told once per load
+  EXPECT_EQ(probe.HScroll().Max(), 32767);
+
+  // Exactly 16384 frames fit the field view; one more is limited.
+  probe.Load(MakeLong("16384.avi", 16384));
+  probe.Separate60();
+  EXPECT_EQ(probe.HScroll().Max(), 32766);
+  EXPECT_EQ(messages.size(), 2u);
+  probe.Load(MakeLong("16385.avi", 16385));
+  probe.Separate60();
+  EXPECT_EQ(probe.HScroll().Max(), 32766);
+  EXPECT_EQ(messages.size(), 3u);
+}
+
+}  // namespace
