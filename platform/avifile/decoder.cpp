@@ -51,7 +51,7 @@ class RawDibDecoder : public FrameDecoder {
     if (packet < 0) return nullptr;
     if (packet == shown_) return Dib();
     const size_t need = static_cast<size_t>(srcStride_) * height();
-    if (Packet(packet).size < need) return nullptr;
+    if (Packet(packet).size < need) return nullptr;  // cheap test before any read
     if (bits_ == 24 && !topDown_) {
       // Already in the delivered layout: read straight into the frame.
       if (!ReadPacketInto(packet, Pixels(), need)) {
@@ -68,7 +68,7 @@ class RawDibDecoder : public FrameDecoder {
 
  private:
   bool ReadPacketInto(int32_t packet, uint8_t* dst, size_t length) {
-    return PacketHeaderOk(packet) && file_.ReadAt(Packet(packet).offset, dst, length);
+    return PacketSize(packet) >= length && file_.ReadAt(Packet(packet).offset, dst, length);
   }
 
   static uint8_t Channel(uint32_t v, uint32_t mask) {
@@ -149,26 +149,31 @@ int32_t FrameDecoder::PacketOfPosition(int32_t pos) const {
   return it == packets_.begin() ? 0 : static_cast<int32_t>(it - packets_.begin() - 1);
 }
 
-bool FrameDecoder::PacketHeaderOk(int32_t packet) const {
+uint32_t FrameDecoder::PacketSize(int32_t packet) const {
   uint8_t head[8];
   const AviChunk& c = Packet(packet);
-  return c.offset >= 8 && file_.ReadAt(c.offset - 8, head, 8) && HeaderMatches(head, c);
+  return c.offset >= 8 && file_.ReadAt(c.offset - 8, head, 8) ? UsableSize(head, c) : 0;
 }
 
-bool FrameDecoder::ReadChunk(int32_t packet, uint8_t* dst) const {
+bool FrameDecoder::ReadChunk(int32_t packet, uint8_t* dst, uint32_t* size) const {
   const AviChunk& c = Packet(packet);
-  return c.offset >= 8 && file_.ReadAt(c.offset - 8, dst, size_t{c.size} + 8) && HeaderMatches(dst, c);
+  if (c.offset < 8 || !file_.ReadAt(c.offset - 8, dst, size_t{c.size} + 8)) return false;
+  *size = UsableSize(dst, c);
+  return *size > 0;
 }
 
-// The index must point at a chunk of this stream that holds at least what it claims.
-bool FrameDecoder::HeaderMatches(const uint8_t* head, const AviChunk& c) const {
-  return StreamOfChunkId(Le32(head)) == streamNumber_ && Le32(head + 4) >= c.size;
+// The index must point at a chunk of this stream. Where the index and the chunk disagree on
+// the size, the smaller is right: a wrong entry must not take the next chunk's bytes, nor make
+// a sound chunk unreadable.
+uint32_t FrameDecoder::UsableSize(const uint8_t* head, const AviChunk& c) const {
+  if (StreamOfChunkId(Le32(head)) != streamNumber_) return 0;
+  return std::min(Le32(head + 4), c.size);
 }
 
 bool FrameDecoder::ReadPacket(int32_t packet, std::vector<uint8_t>& out, size_t padding) const {
-  const AviChunk& c = Packet(packet);
-  if (!PacketHeaderOk(packet) || !file_.ReadAt(c.offset, out, c.size)) return false;
-  out.resize(c.size + padding, 0);
+  const uint32_t size = PacketSize(packet);
+  if (size == 0 || !file_.ReadAt(Packet(packet).offset, out, size)) return false;
+  out.resize(size + padding, 0);
   return true;
 }
 

@@ -44,10 +44,12 @@ class FrameDecoder {
   const AviChunk& Packet(int32_t packet) const { return stream_.chunks[packets_[packet]]; }
   // Reads a packet's bytes after checking its chunk header; false for a damaged chunk.
   bool ReadPacket(int32_t packet, std::vector<uint8_t>& out, size_t padding) const;
-  bool PacketHeaderOk(int32_t packet) const;
-  // Reads header and data in one go into dst (8 + size bytes); the data starts at dst + 8.
-  bool ReadChunk(int32_t packet, uint8_t* dst) const;
-  bool HeaderMatches(const uint8_t* head, const AviChunk& c) const;
+  // Bytes of a packet that may be read, after checking its chunk header; 0 if damaged.
+  uint32_t PacketSize(int32_t packet) const;
+  // Reads header and data in one go into dst (8 + the index's size bytes); the data starts at
+  // dst + 8 and *size of it may be used.
+  bool ReadChunk(int32_t packet, uint8_t* dst, uint32_t* size) const;
+  uint32_t UsableSize(const uint8_t* head, const AviChunk& c) const;
 
   // The packed DIB is made when the first frame is delivered, not on the header's word: a
   // header that declares a huge frame costs nothing until a frame of that size decodes.

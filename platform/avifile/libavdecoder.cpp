@@ -184,10 +184,11 @@ class LibavDecoder : public FrameDecoder {
 
   void SendPacket(int32_t p) {
     // Read straight into a buffer the decoder can keep, so that it need not copy the packet.
-    const size_t size = Packet(p).size;
-    AVBufferRef* buf = av_buffer_alloc(static_cast<int>(8 + size + AV_INPUT_BUFFER_PADDING_SIZE));
+    const size_t room = Packet(p).size;
+    AVBufferRef* buf = av_buffer_alloc(static_cast<int>(8 + room + AV_INPUT_BUFFER_PADDING_SIZE));
     if (!buf) return;
-    if (!ReadChunk(p, buf->data)) {  // damaged: skipped
+    uint32_t size = 0;
+    if (!ReadChunk(p, buf->data, &size)) {  // damaged: skipped
       av_buffer_unref(&buf);
       return;
     }

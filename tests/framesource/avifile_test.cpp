@@ -298,6 +298,20 @@ TEST(Index, Idx1PointingOutsideTheFileIsRebuiltByScan) {
     }
 }
 
+// An entry inside the file whose size is larger than its chunk's: the chunk's own size holds.
+TEST(Index, Idx1SizeLargerThanTheChunkTakesTheChunksSize) {
+  TempDir dir;
+  const int w = 20, h = 10, frames = 4;
+  const std::string path = dir.File("clip.avi");
+  WritePatternClip(path, w, h, frames);
+  std::vector<uint8_t> bad = ReadFile(path);
+  const size_t idx1 = Find(bad, "idx1");
+  ASSERT_NE(idx1, std::string::npos);
+  for (int entry = 0; entry < frames; ++entry) Put32(bad, idx1 + 8 + 16 * entry + 12, Stride(w) * h + 100);
+  WriteFile(path, bad);
+  ExpectFrames(path, Patterns(w, h, frames), w, h, Reverse(frames));
+}
+
 TEST(Index, DroppedFramesArePositionsShowingTheFrameBefore) {
   TempDir dir;
   const int w = 16, h = 6, frames = 12;
