@@ -71,7 +71,8 @@ void Exercise(classBMPAVI& source) {
   }
   if (length <= 32768 && last != length - 1) Fail("GetFrameMax disagrees with the stream length");
   DeviceContext dc(48, 40);
-  const int32_t positions[] = {0, last, last / 2, last / 2 + 1, last - 1, last / 3, 1, 0, -1, last + 1};
+  const int32_t positions[] = {0,        last, last / 2, last / 2 + 1, last - 1,
+                               last / 3, 1,    0,        -1,           last + 1};
   int16_t type = 0;
   for (int32_t pos : positions) {
     source.GetDIBAVI(pos);

@@ -24,7 +24,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-uint32_t Fcc(const char* s) { return MakeFourCC(s[0], s[1], s[2], s[3]); }
+uint32_t Fcc(const char* s) {
+  return MakeFourCC(s[0], s[1], s[2], s[3]);
+}
 void Put32(Bytes& b, uint32_t v) {
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
@@ -97,12 +99,12 @@ Bytes Strh(const Stream& s) {
   Put32(b, Fcc(s.type));
   Put32(b, s.handler);
   for (int i = 0; i < 3; ++i) Put32(b, 0);  // flags, priority + language, initial frames
-  Put32(b, 1001);                            // scale
-  Put32(b, 30000);                           // rate
-  Put32(b, 0);                               // start
+  Put32(b, 1001);                           // scale
+  Put32(b, 30000);                          // rate
+  Put32(b, 0);                              // start
   Put32(b, s.length);
-  for (int i = 0; i < 3; ++i) Put32(b, 0);   // buffer size, quality, sample size
-  for (int i = 0; i < 4; ++i) Put16(b, 0);   // frame rectangle
+  for (int i = 0; i < 3; ++i) Put32(b, 0);  // buffer size, quality, sample size
+  for (int i = 0; i < 4; ++i) Put16(b, 0);  // frame rectangle
   return b;
 }
 
@@ -141,9 +143,10 @@ Builder Avi(const AviSpec& spec) {
     std::memcpy(&w, spec.streams[0].format.data() + 4, 4);
     std::memcpy(&h, spec.streams[0].format.data() + 8, 4);
   }
-  b.Chunk("avih", Avih(spec.avihFrames ? spec.avihFrames : static_cast<uint32_t>(spec.frames.size()),
-                       static_cast<uint32_t>(spec.streams.size()), static_cast<uint32_t>(w),
-                       static_cast<uint32_t>(h < 0 ? -int64_t{h} : h)),
+  b.Chunk("avih",
+          Avih(spec.avihFrames ? spec.avihFrames : static_cast<uint32_t>(spec.frames.size()),
+               static_cast<uint32_t>(spec.streams.size()), static_cast<uint32_t>(w),
+               static_cast<uint32_t>(h < 0 ? -int64_t{h} : h)),
           "avih");
   for (size_t i = 0; i < spec.streams.size(); ++i) {
     const std::string n = std::to_string(i);
@@ -327,7 +330,8 @@ void ContainerCases() {
       "RIFF ends inside hdrl: no stream list in it");
   Add("hdrl-size-huge", edit(Base(), [&](Builder& b) { size(b, "hdrl", 0x7FFFFFF0u); }), "decoder",
       "hdrl swallows movi: the stream is there, its frames are not");
-  Add("strl-size-past-hdrl", edit(Base(), [&](Builder& b) { size(b, "strl0", Get32(b.bytes(), b.At("hdrl") + 4) + 64); }),
+  Add("strl-size-past-hdrl",
+      edit(Base(), [&](Builder& b) { size(b, "strl0", Get32(b.bytes(), b.At("hdrl") + 4) + 64); }),
       Opens(3), "strl runs past hdrl and into movi");
   Add("strh-size-huge", edit(Base(), [&](Builder& b) { size(b, "strh0", 0xFFFFFF00u); }), "stream",
       "strh runs past the file: strf is never reached");
@@ -343,10 +347,10 @@ void ContainerCases() {
       "idx1 runs past the file: the frames are scanned");
   Add("idx1-size-odd", edit(Base(), [&](Builder& b) { size(b, "idx1", 47); }), Opens(2),
       "idx1 cut to two entries and a part: the index decides");
-  Add("frame-size-huge-idx1", edit(Base(), [&](Builder& b) { size(b, "f2", 0xFFFFFFF0u); }), Opens(3),
-      "last frame's chunk size past the file, idx1 gives the true size");
-  Add("frame-size-huge-noindex", edit(none, [&](Builder& b) { size(b, "f2", 0xFFFFFFF0u); }), Opens(2),
-      "last frame's chunk size past the file, no index: it is dropped");
+  Add("frame-size-huge-idx1", edit(Base(), [&](Builder& b) { size(b, "f2", 0xFFFFFFF0u); }),
+      Opens(3), "last frame's chunk size past the file, idx1 gives the true size");
+  Add("frame-size-huge-noindex", edit(none, [&](Builder& b) { size(b, "f2", 0xFFFFFFF0u); }),
+      Opens(2), "last frame's chunk size past the file, no index: it is dropped");
   Add("frame-size-past-movi", edit(none, [&](Builder& b) { size(b, "f1", 300); }), Opens(1),
       "middle frame's chunk runs past movi, no index: the scan stops there");
   Add("frame-size-short-idx1", edit(Base(), [&](Builder& b) { size(b, "f1", 10); }), Opens(3, 1),
@@ -364,9 +368,11 @@ void ContainerCases() {
     s.inMovi = [](Builder& b, int after) {
       if (after == 1) b.Raw({0x01, 0xFF, 0x00, 0x80, 4, 0, 0, 0, 1, 2, 3, 4});
     };
-    Add("garbage-in-movi-noindex", Avi(s).bytes(), Opens(2), "binary garbage after frame 1, no index");
+    Add("garbage-in-movi-noindex", Avi(s).bytes(), Opens(2),
+        "binary garbage after frame 1, no index");
     s.index = AviSpec::kIdx1;
-    Add("garbage-in-movi-idx1", Avi(s).bytes(), Opens(3), "binary garbage after frame 1, idx1 skips it");
+    Add("garbage-in-movi-idx1", Avi(s).bytes(), Opens(3),
+        "binary garbage after frame 1, idx1 skips it");
   }
 
   // Deep nesting: a reader that recursed on every LIST would run out of stack.
@@ -389,24 +395,30 @@ void ContainerCases() {
     Add("hdrl-nested-400", Avi(h).bytes(), Opens(3), "400 nested lists inside hdrl are skipped");
     const Bytes deepStrl = Nest("strl", 400, Bytes{});
     h.inHdrl = [&](Builder& b) { b.Raw(deepStrl); };
-    Add("strl-nested-400", Avi(h).bytes(), Opens(3), "strl lists nested 400 deep after the real one");
+    Add("strl-nested-400", Avi(h).bytes(), Opens(3),
+        "strl lists nested 400 deep after the real one");
     Builder top = Avi(Base());
     Bytes withTail = top.bytes();
     const Bytes deepTop = Nest("movi", 400, ChunkBytes("00dc", Pixels(96, 9)));
-    withTail.insert(withTail.begin() + static_cast<long>(top.At("idx1")), deepTop.begin(), deepTop.end());
+    withTail.insert(withTail.begin() + static_cast<long>(top.At("idx1")), deepTop.begin(),
+                    deepTop.end());
     Set32(withTail, 4, static_cast<uint32_t>(withTail.size() - 8));
     Add("movi-nested-400", withTail, Opens(3), "movi lists nested 400 deep between movi and idx1");
   }
 }
 
 void IndexCases() {
-  auto idx = [](Builder& b, int entry, int field) { return b.At("idx1") + 8 + 16 * entry + 4 * field; };
+  auto idx = [](Builder& b, int entry, int field) {
+    return b.At("idx1") + 8 + 16 * entry + 4 * field;
+  };
   {
     Builder b = Avi(Base());
     Bytes& v = b.bytes();
-    Bytes entries(v.begin() + static_cast<long>(idx(b, 0, 0)), v.begin() + static_cast<long>(idx(b, 3, 0)));
+    Bytes entries(v.begin() + static_cast<long>(idx(b, 0, 0)),
+                  v.begin() + static_cast<long>(idx(b, 3, 0)));
     for (int i = 0; i < 3; ++i)  // 2, 0, 1
-      std::copy_n(entries.begin() + 16 * ((i + 2) % 3), 16, v.begin() + static_cast<long>(idx(b, i, 0)));
+      std::copy_n(entries.begin() + 16 * ((i + 2) % 3), 16,
+                  v.begin() + static_cast<long>(idx(b, i, 0)));
     Add("idx1-out-of-order", v, Opens(3), "idx1 lists frames 2, 0, 1");
   }
   {  // movi ends before the last frame, which idx1 still names.
@@ -417,7 +429,8 @@ void IndexCases() {
   {
     Builder b = Avi(Base());
     Set32(b.bytes(), idx(b, 1, 2), 0x7FFFFFF0u);
-    Add("idx1-offset-past-file", b.bytes(), Opens(3), "an entry past the file: idx1 unused, scanned");
+    Add("idx1-offset-past-file", b.bytes(), Opens(3),
+        "an entry past the file: idx1 unused, scanned");
   }
   {
     Builder b = Avi(Base());
@@ -427,27 +440,32 @@ void IndexCases() {
   {
     Builder b = Avi(Base());
     Set32(b.bytes(), idx(b, 0, 2), 0);
-    Add("idx1-first-at-movi-word", b.bytes(), Opens(3), "the first entry names no chunk: idx1 unused");
+    Add("idx1-first-at-movi-word", b.bytes(), Opens(3),
+        "the first entry names no chunk: idx1 unused");
   }
   {
     Builder b = Avi(Base());
     Set32(b.bytes(), idx(b, 1, 2), 0);
-    Add("idx1-middle-at-movi-word", b.bytes(), Opens(3, 1), "a later entry names no chunk: that frame fails");
+    Add("idx1-middle-at-movi-word", b.bytes(), Opens(3, 1),
+        "a later entry names no chunk: that frame fails");
   }
   {
     Builder b = Avi(Base());
     Set32(b.bytes(), idx(b, 1, 2), static_cast<uint32_t>(b.At("avih") - b.At("movi") - 8));
-    Add("idx1-offset-before-movi", b.bytes(), Opens(3), "an offset that wraps past the file: idx1 unused");
+    Add("idx1-offset-before-movi", b.bytes(), Opens(3),
+        "an offset that wraps past the file: idx1 unused");
   }
   {
     Builder b = Avi(Base());
     Set32(b.bytes(), idx(b, 1, 2), static_cast<uint32_t>(b.At("idx1") - b.At("movi") - 8));
-    Add("idx1-entry-at-idx1", b.bytes(), Opens(3), "an entry points at idx1, too near the end: idx1 unused");
+    Add("idx1-entry-at-idx1", b.bytes(), Opens(3),
+        "an entry points at idx1, too near the end: idx1 unused");
   }
   {
     Builder b = Avi(Base());
     for (int i = 0; i < 3; ++i) Set32(b.bytes(), idx(b, i, 1), 0x01);  // AVIIF_LIST
-    Add("idx1-only-lists", b.bytes(), Opens(3), "every entry flagged as a list: the frames are scanned");
+    Add("idx1-only-lists", b.bytes(), Opens(3),
+        "every entry flagged as a list: the frames are scanned");
   }
   {
     Builder b = Avi(Base());
@@ -488,13 +506,15 @@ Bytes WithoutSpareSlots(Bytes b) {
   const uint32_t used = Get32(b, indx.data() + 4);
   const size_t from = indx.data() + 24 + 16 * used, delta = indx.end() - from;
   for (const Node& n : nodes)
-    if (n.at < from && n.end() >= indx.end()) Set32(b, n.at + 4, static_cast<uint32_t>(n.size - delta));
+    if (n.at < from && n.end() >= indx.end())
+      Set32(b, n.at + 4, static_cast<uint32_t>(n.size - delta));
   for (uint32_t i = 0; i < used; ++i) {
     const size_t at = indx.data() + 24 + 16 * i;
     Set32(b, at, static_cast<uint32_t>(Get32(b, at) - delta));  // small files: the high word is 0
   }
   for (const Node& n : nodes)
-    if (n.id == Fcc("ix00")) Set32(b, n.data() + 12, static_cast<uint32_t>(Get32(b, n.data() + 12) - delta));
+    if (n.id == Fcc("ix00"))
+      Set32(b, n.data() + 12, static_cast<uint32_t>(Get32(b, n.data() + 12) - delta));
   b.erase(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(indx.end()));
   return b;
 }
@@ -530,39 +550,41 @@ void OpenDmlCases(const std::string& temp) {
   }
 
   const size_t indx = Find(nodes, "indx").data();  // wLongsPerEntry, type, count, id, 12 reserved
-  const size_t super0 = indx + 24;                // qwOffset, dwSize, dwDuration
+  const size_t super0 = indx + 24;                 // qwOffset, dwSize, dwDuration
   const size_t ix1 = Find(nodes, "ix00", 1).at;
   auto edited = [&](const std::function<void(Bytes&)>& change) {
     Bytes b = odml;
     change(b);
     return b;
   };
-  Add("odml-super-past-file", edited([&](Bytes& b) { Set64(b, super0 + 16, 0x7FFFFFFF00ull); }), Opens(6),
-      "a super index entry past the file: the movi lists are scanned");
+  Add("odml-super-past-file", edited([&](Bytes& b) { Set64(b, super0 + 16, 0x7FFFFFFF00ull); }),
+      Opens(6), "a super index entry past the file: the movi lists are scanned");
   Add("odml-super-at-itself", edited([&](Bytes& b) { Set64(b, super0, indx - 8); }), Opens(6),
       "a super index entry naming the super index");
-  Add("odml-super-twice", edited([&](Bytes& b) { Set64(b, super0 + 16, Get32(b, super0) | 0ull); }), Opens(6),
-      "two super index entries name the same ix00");
+  Add("odml-super-twice", edited([&](Bytes& b) { Set64(b, super0 + 16, Get32(b, super0) | 0ull); }),
+      Opens(6), "two super index entries name the same ix00");
   Add("odml-super-count-huge", edited([&](Bytes& b) { Set32(b, indx + 4, 0xFFFFFFFFu); }), Opens(6),
       "the super index claims 2^32 - 1 entries");
   Add("odml-super-longs-zero", edited([&](Bytes& b) { Set16(b, indx, 0); }), Opens(6),
       "super index entries of no size");
-  Add("odml-super-at-frame", edited([&](Bytes& b) { Set64(b, super0, Find(nodes, "00dc").at); }), Opens(6),
-      "a super index entry naming a frame chunk");
+  Add("odml-super-at-frame", edited([&](Bytes& b) { Set64(b, super0, Find(nodes, "00dc").at); }),
+      Opens(6), "a super index entry naming a frame chunk");
   Add("odml-ix-count-huge", edited([&](Bytes& b) { Set32(b, ix1 + 8 + 4, 0x40000000u); }), Opens(6),
       "an ix00 claims 2^30 entries");
   Add("odml-ix-past-file", edited([&](Bytes& b) { Set32(b, ix1 + 8 + 24, 0xFFFFFF00u); }), Opens(6),
       "an ix00 entry past the file");
-  Add("odml-ix-base-huge", edited([&](Bytes& b) { Set64(b, ix1 + 8 + 12, 0xFFFFFFFFFFFFFF00ull); }), Opens(6),
-      "an ix00 whose base offset wraps around");
+  Add("odml-ix-base-huge", edited([&](Bytes& b) { Set64(b, ix1 + 8 + 12, 0xFFFFFFFFFFFFFF00ull); }),
+      Opens(6), "an ix00 whose base offset wraps around");
   Add("odml-ix-at-ix", edited([&](Bytes& b) {
         const uint64_t base = Get32(b, ix1 + 8 + 12) | uint64_t{Get32(b, ix1 + 8 + 16)} << 32;
-        for (int e = 0; e < 2; ++e) Set32(b, ix1 + 8 + 24 + 8 * e, static_cast<uint32_t>(ix1 + 8 - base));
+        for (int e = 0; e < 2; ++e)
+          Set32(b, ix1 + 8 + 24 + 8 * e, static_cast<uint32_t>(ix1 + 8 - base));
       }),
       Opens(6), "an ix00's entries name the ix00 itself");
   Add("odml-ix-at-super", edited([&](Bytes& b) {
         const uint64_t base = Get32(b, ix1 + 8 + 12) | uint64_t{Get32(b, ix1 + 8 + 16)} << 32;
-        for (int e = 0; e < 2; ++e) Set32(b, ix1 + 8 + 24 + 8 * e, static_cast<uint32_t>(indx - base));
+        for (int e = 0; e < 2; ++e)
+          Set32(b, ix1 + 8 + 24 + 8 * e, static_cast<uint32_t>(indx - base));
       }),
       Opens(6), "an ix00's entries name the super index");
   Add("odml-super-out-of-order", edited([&](Bytes& b) {
@@ -571,8 +593,9 @@ void OpenDmlCases(const std::string& temp) {
       Opens(6), "the super index lists two RIFFs the other way round");
   Add("odml-ix-longs-zero", edited([&](Bytes& b) { Set16(b, ix1 + 8, 0); }), Opens(6),
       "an ix00 with entries of no size");
-  Add("odml-avix-size-huge", edited([&](Bytes& b) { Set32(b, Find(nodes, "AVIX", 2).at + 4, 0xFFFFFFF0u); }),
-      Opens(6), "the last AVIX RIFF's size past the file");
+  Add("odml-avix-size-huge",
+      edited([&](Bytes& b) { Set32(b, Find(nodes, "AVIX", 2).at + 4, 0xFFFFFFF0u); }), Opens(6),
+      "the last AVIX RIFF's size past the file");
   Add("odml-avix-size-zero", edited([&](Bytes& b) { Set32(b, Find(nodes, "AVIX", 0).at + 4, 0); }),
       Opens(6), "an AVIX size never written; the indexes still find every frame");
 }
@@ -586,16 +609,19 @@ void FormatCases() {
       "declared 65535 x 65535");
   Add("size-16384x16384", Avi(WithFormat(fmt(16384, 16384, 24), frame)).bytes(), "decoder",
       "each side at the limit, the area beyond it");
-  Add("size-16385x1", Avi(WithFormat(fmt(16385, 1, 24), frame)).bytes(), "decoder", "width past the limit");
+  Add("size-16385x1", Avi(WithFormat(fmt(16385, 1, 24), frame)).bytes(), "decoder",
+      "width past the limit");
   Add("size-8000x5000", Avi(WithFormat(fmt(8000, 5000, 24), frame)).bytes(), "decoder",
       "within the limits, but no frame holds that many bytes");
   Add("height-zero", Avi(WithFormat(fmt(kW, 0, 24), frame)).bytes(), "decoder", "height 0");
   Add("width-zero", Avi(WithFormat(fmt(0, kH, 24), frame)).bytes(), "decoder", "width 0");
   Add("width-negative", Avi(WithFormat(fmt(-8, kH, 24), frame)).bytes(), "decoder", "width -8");
-  Add("height-negative", Avi(WithFormat(fmt(kW, -kH, 24), frame)).bytes(), Opens(3), "a top-down DIB stream");
-  Add("height-min", Avi(WithFormat(fmt(kW, INT32_MIN, 24), frame)).bytes(), "decoder", "height -2^31");
-  Add("height-negative-mjpeg", Avi(WithFormat(fmt(16, -16, 24, Fcc("MJPG")), 64)).bytes(), "decoder",
-      "a top-down MJPEG header over frames that are not JPEG");
+  Add("height-negative", Avi(WithFormat(fmt(kW, -kH, 24), frame)).bytes(), Opens(3),
+      "a top-down DIB stream");
+  Add("height-min", Avi(WithFormat(fmt(kW, INT32_MIN, 24), frame)).bytes(), "decoder",
+      "height -2^31");
+  Add("height-negative-mjpeg", Avi(WithFormat(fmt(16, -16, 24, Fcc("MJPG")), 64)).bytes(),
+      "decoder", "a top-down MJPEG header over frames that are not JPEG");
   Add("bits-zero", Avi(WithFormat(fmt(kW, kH, 0), frame)).bytes(), "decoder", "0 bits per pixel");
   Add("bits-7", Avi(WithFormat(fmt(kW, kH, 7), frame)).bytes(), "decoder", "7 bits per pixel");
   Add("bitfields-no-masks", Avi(WithFormat(fmt(kW, kH, 16, BI_BITFIELDS), 64)).bytes(), "decoder",
@@ -621,7 +647,8 @@ void FormatCases() {
     for (Frame& f : s.frames) f.data.clear();
     Add("frames-all-empty", Avi(s).bytes(), "decoder", "zero-length frames throughout");
     s.index = AviSpec::kNone;
-    Add("frames-all-empty-noindex", Avi(s).bytes(), "decoder", "zero-length frames throughout, no index");
+    Add("frames-all-empty-noindex", Avi(s).bytes(), "decoder",
+        "zero-length frames throughout, no index");
     s.frames.clear();
     Add("frames-none", Avi(s).bytes(), "decoder", "an empty movi");
   }
@@ -633,16 +660,23 @@ void FormatCases() {
     for (int i = 0; i < entries; ++i) Put32(f, 0x00102030u * static_cast<uint32_t>(i + 1));
     return f;
   };
-  Add("pal8-short", Avi(WithFormat(pal(8, 256, 4), 32)).bytes(), Opens(3), "256 colours declared, 4 given");
+  Add("pal8-short", Avi(WithFormat(pal(8, 256, 4), 32)).bytes(), Opens(3),
+      "256 colours declared, 4 given");
   Add("pal8-none", Avi(WithFormat(pal(8, 0, 0), 32)).bytes(), Opens(3), "no palette at all");
   Add("pal8-clrused-huge", Avi(WithFormat(pal(8, 0xFFFFFFFFu, 2), 32)).bytes(), Opens(3),
       "2^32 - 1 colours declared, 2 given");
-  Add("pal4-clrused-300", Avi(WithFormat(pal(4, 300, 16), 16)).bytes(), Opens(3), "300 colours for 4 bits");
-  Add("pal1-odd-width", Avi(WithFormat([&] {
-        Bytes f = AviWriter::Format(13, 3, 1);
-        Put32(f, 0), Put32(f, 0xFFFFFF);
-        return f;
-      }(), 12)).bytes(), Opens(3), "1 bit, 13 pixels a row");
+  Add("pal4-clrused-300", Avi(WithFormat(pal(4, 300, 16), 16)).bytes(), Opens(3),
+      "300 colours for 4 bits");
+  Add("pal1-odd-width",
+      Avi(WithFormat(
+              [&] {
+                Bytes f = AviWriter::Format(13, 3, 1);
+                Put32(f, 0), Put32(f, 0xFFFFFF);
+                return f;
+              }(),
+              12))
+          .bytes(),
+      Opens(3), "1 bit, 13 pixels a row");
   {
     // RLE8: each row a run of 8 pixels of colour 1, then end of line; end of picture.
     Bytes rle;
@@ -651,7 +685,8 @@ void FormatCases() {
     AviSpec s = WithFormat(pal(8, 256, 2), rle.size());
     Set32(s.streams[0].format, 16, BI_RLE8);
     for (Frame& f : s.frames) f.data = rle;
-    Add("rle8-short-palette", Avi(s).bytes(), Opens(3), "RLE8 frames, 256 colours declared, 2 given");
+    Add("rle8-short-palette", Avi(s).bytes(), Opens(3),
+        "RLE8 frames, 256 colours declared, 2 given");
   }
   const Bytes whole = fmt(kW, kH, 24);
   Add("strf-20", Avi(WithFormat(Bytes(whole.begin(), whole.begin() + 20), frame)).bytes(), "stream",
@@ -671,8 +706,8 @@ void FormatCases() {
   }
   Add("codec-unknown", Avi(WithFormat(fmt(kW, kH, 24, Fcc("QQQQ")), frame)).bytes(), "decoder",
       "a FourCC no decoder knows");
-  Add("mjpeg-65535x65535", Avi(WithFormat(fmt(65535, 65535, 24, Fcc("MJPG")), 64)).bytes(), "decoder",
-      "MJPEG declared 65535 x 65535");
+  Add("mjpeg-65535x65535", Avi(WithFormat(fmt(65535, 65535, 24, Fcc("MJPG")), 64)).bytes(),
+      "decoder", "MJPEG declared 65535 x 65535");
 }
 
 void StreamCases() {
@@ -727,7 +762,8 @@ void StreamCases() {
     Bytes v = b.bytes();
     // A second hdrl after the first: ignored.
     const size_t hdrlEnd = b.At("movi");
-    Bytes second(v.begin() + static_cast<long>(b.At("hdrl")), v.begin() + static_cast<long>(hdrlEnd));
+    Bytes second(v.begin() + static_cast<long>(b.At("hdrl")),
+                 v.begin() + static_cast<long>(hdrlEnd));
     Set32(second, 12 + 8 + 56 + 12 + 8 + 56 + 8 + 4, 65535);  // the second hdrl's first width
     v.insert(v.begin() + static_cast<long>(hdrlEnd), second.begin(), second.end());
     Set32(v, 4, static_cast<uint32_t>(v.size() - 8));
@@ -777,9 +813,12 @@ int main(int argc, char** argv) {
   }
   std::ofstream out(manifest, std::ios::trunc);
   out << "# Damaged and hostile AVI files and what opening each must do: \"opens N\" (N frames),\n"
-         "# \"stream\" (the stream message) or \"decoder\" (the decoder message); \"decodes=K\" when only K\n"
-         "# of the N positions yield a frame of their own (the others repeat the picture before). The g- files are made\n"
-         "# by fuzz/make_corpus.cpp (dovrel-make-corpus tests/corpus); the others are the fuzzer's\n"
+         "# \"stream\" (the stream message) or \"decoder\" (the decoder message); \"decodes=K\" "
+         "when only K\n"
+         "# of the N positions yield a frame of their own (the others repeat the picture before). "
+         "The g- files are made\n"
+         "# by fuzz/make_corpus.cpp (dovrel-make-corpus tests/corpus); the others are the "
+         "fuzzer's\n"
          "# finds, added by hand.\n";
   std::set<std::string> names;
   size_t total = 0;
@@ -791,7 +830,8 @@ int main(int argc, char** argv) {
     if (!WriteFile(files + "/" + c.name, c.bytes)) return 1;
     total += c.bytes.size();
     char line[256];
-    std::snprintf(line, sizeof line, "%-34s %-18s # %s\n", c.name.c_str(), c.outcome.c_str(), c.why.c_str());
+    std::snprintf(line, sizeof line, "%-34s %-18s # %s\n", c.name.c_str(), c.outcome.c_str(),
+                  c.why.c_str());
     out << line;
   }
   for (const std::string& line : kept) out << line << "\n";

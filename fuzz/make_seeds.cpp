@@ -33,7 +33,8 @@ bool WriteRaw(const std::string& path, int32_t width, int32_t height, uint16_t b
   if (palette >= 0) {
     format[32] = static_cast<uint8_t>(palette);  // biClrUsed
     for (int i = 0; i < palette; ++i)
-      for (int c = 0; c < 4; ++c) format.push_back(static_cast<uint8_t>(c == 3 ? 0 : i * (c + 1) * 13));
+      for (int c = 0; c < 4; ++c)
+        format.push_back(static_cast<uint8_t>(c == 3 ? 0 : i * (c + 1) * 13));
   }
   const int64_t rows = height < 0 ? -int64_t{height} : height;
   const size_t frameBytes = static_cast<size_t>(DibStride(width, bits) * rows);
@@ -49,9 +50,9 @@ bool WriteRaw(const std::string& path, int32_t width, int32_t height, uint16_t b
 }
 
 int Ffmpeg(const std::string& out, const std::string& size, int frames, const std::string& args) {
-  const std::string command = "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=" + size +
-                              ":rate=30 -frames:v " + std::to_string(frames) + " " + args + " '" + out +
-                              "'";
+  const std::string command =
+      "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=" + size +
+      ":rate=30 -frames:v " + std::to_string(frames) + " " + args + " '" + out + "'";
   return std::system(command.c_str());
 }
 

@@ -6,6 +6,7 @@
 
 #include "checked.h"
 #include "commdlg.h"
+#include "frmAbout.h"
 #include "msgbox.h"
 #include "positions.h"
 #include "program.h"
@@ -82,6 +83,7 @@ frmMain::frmMain() : tk::Form(723, 499) {
   OnActivate([this] { Form_Activate(); });
   OnClick([this] { Form_Click(); });
   OnUnload([this] { Form_Unload(); });
+  OnOLEDragDrop([this](tk::DataObject& data, int32_t&, int16_t, int16_t, float, float) { Form_OLEDragDrop(data); });
   HScroll.OnChange([this] { HScroll_Change(); });
   HScroll.OnScroll([this] { HScroll_Scroll(); });
   OpenFileMenu.OnClick([this] { OpenFileMenu_Click(); });
@@ -202,7 +204,9 @@ void frmMain::HScroll_Change() { PaintPosition(); }
 // Fetches, separates in the 1/60 view, and paints over the old picture without clearing.
 void frmMain::PaintPosition() {
   if (strAVIFile.empty()) return;  // no video: nothing to fetch from
-  Label.SetCaption(" " + std::to_string(HScroll.Value()));
+  std::string caption = " ";  // the sign place of a non-negative number
+  caption += std::to_string(HScroll.Value());
+  Label.SetCaption(caption);
   lngFrameNo = GetFrameNo();
   intSepType = GetSeparateType();
   objBMPAVI->GetDIBAVI(lngFrameNo);
@@ -263,7 +267,21 @@ void frmMain::SaveFileManu_Click() {
   ShowDIB();
 }
 
-// ---- The About box ------------------------------------------------------------------------------
-// Wired to its menu item; not built yet, so it does nothing.
+// A dropped file whose trimmed name ends in ".avi" (any case) is loaded; anything else is
+// ignored: no file list, a plain folder, an entry that names nothing.
+void frmMain::Form_OLEDragDrop(tk::DataObject& Data) {
+  if (!Data.GetFormat(tk::vbCFFiles)) return;
+  const std::string first = Data.Files(1);
+  const std::optional<int32_t> attributes = tk::GetAttr(first);
+  if (!attributes || *attributes == tk::vbDirectory) return;
+  if (!EndsWith(first, ".avi")) return;
+  strOpenFile = Trim(first);
+  LoadAVI();
+}
 
-void frmMain::AboutHelpMenu_Click() {}
+// ---- The About box ------------------------------------------------------------------------------
+
+void frmMain::AboutHelpMenu_Click() {
+  ShowAboutBox();
+  if (!strAVIFile.empty()) ShowDIB();
+}

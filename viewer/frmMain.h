@@ -54,6 +54,7 @@ class frmMain : public tk::Form {
   void Form_Activate();
   void Form_Click();
   void Form_Unload();
+  void Form_OLEDragDrop(tk::DataObject& Data);
   void HScroll_Change();
   void HScroll_Scroll();
   void OpenFileMenu_Click();

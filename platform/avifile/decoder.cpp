@@ -59,7 +59,8 @@ class RawDibDecoder : public FrameDecoder {
         return nullptr;
       }
     } else {
-      if (!ReadPacket(packet, src_, 0)) return nullptr;
+      // The chunk's own size may be the smaller one: it must still hold a whole picture.
+      if (!ReadPacket(packet, src_, 0) || src_.size() < need) return nullptr;
       Convert();
     }
     shown_ = packet;

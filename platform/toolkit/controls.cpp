@@ -3,16 +3,24 @@
 #include <QAction>
 #include <QEvent>
 #include <QFont>
+#include <QFontInfo>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStringList>
+#include <QTextLayout>
+#include <QTextOption>
 #include <algorithm>
 #include <cmath>
 
 #include "checked.h"
+#include "form.h"
 #include "program.h"
 
 namespace tk {
@@ -189,13 +197,55 @@ void HScrollBar::OnScroll(std::function<void()> handler) {
 
 // ---- Label --------------------------------------------------------------------------------------
 
-Label::Label(QLabel* label) : label_(label) {
+// Lays wrapped text out itself, one em from line to line.
+class Label::Text : public QLabel {
+ public:
+  explicit Text(QWidget* parent) : QLabel(parent) {}
+
+  int Pitch() const { return std::max(1, QFontInfo(font()).pixelSize()); }
+
+  // Lines at the label's width, the first baseline where a UI font's would be.
+  int Layout(QTextLayout& layout) const {
+    QTextOption option(alignment() & Qt::AlignHorizontal_Mask);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.setFont(font());
+    const int pitch = Pitch();
+    int lines = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLineWidth(contentsRect().width());
+      line.setPosition(QPointF(0, lines * pitch + pitch * 0.88 - line.ascent()));
+      ++lines;
+    }
+    layout.endLayout();
+    return lines;
+  }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    if (!wordWrap()) {
+      QLabel::paintEvent(event);
+      return;
+    }
+    QTextLayout layout(text());
+    Layout(layout);
+    QPainter painter(this);
+    painter.setClipRect(contentsRect());
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
+    layout.draw(&painter, contentsRect().topLeft());
+  }
+};
+
+Label::Label(QWidget* parent) : label_(new Text(parent)) {
   label_->setTextFormat(Qt::PlainText);
   label_->setFrameShape(QFrame::NoFrame);
   label_->setContentsMargins(0, 0, 0, 0);
   label_->setMargin(0);
   label_->setFocusPolicy(Qt::NoFocus);
   label_->setAutoFillBackground(true);
+  label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
 
 void Label::SetCaption(const std::string& caption) {
@@ -208,6 +258,26 @@ void Label::SetAlignment(Alignment alignment) {
                           : alignment == Alignment::kRight ? Qt::AlignRight
                                                            : Qt::AlignLeft;
   label_->setAlignment(h | Qt::AlignVCenter);
+}
+
+QLabel* Label::Widget() const {
+  return label_;
+}
+
+void Label::SetWordWrap(bool wrap) {
+  label_->setWordWrap(wrap);
+  if (wrap) label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label_->update();
+}
+
+int32_t Label::LineCount() const {
+  if (!label_->wordWrap()) return 1;
+  QTextLayout layout(label_->text());
+  return label_->Layout(layout);
+}
+
+int32_t Label::LinePitch() const {
+  return label_->Pitch();
 }
 
 void Label::SetFont(const std::vector<std::string>& faces, double points) {
@@ -231,6 +301,167 @@ void Label::SetForeColor(uint32_t rgb) {
   QPalette palette = label_->palette();
   palette.setColor(QPalette::WindowText, Rgb(rgb));
   label_->setPalette(palette);
+}
+
+// ---- CommandButton ------------------------------------------------------------------------------
+
+CommandButton::CommandButton(Form* form, QPushButton* button, int16_t tabIndex)
+    : form_(form), button_(button), tabIndex_(tabIndex) {
+  button_->setAutoDefault(false);  // only the default button answers Enter of its own
+  button_->setFocusPolicy(Qt::StrongFocus);
+  QObject::connect(button_, &QPushButton::clicked, button_, [this] { Dispatch(click_); });
+}
+
+void CommandButton::SetCaption(const std::string& caption) {
+  caption_ = caption;
+  button_->setText(PlainCaption(caption));
+}
+
+bool CommandButton::Default() const {
+  return form_->defaultButton_ == this;
+}
+void CommandButton::SetDefault(bool isDefault) {
+  if (isDefault) {
+    if (form_->defaultButton_) form_->defaultButton_->button_->setDefault(false);
+    form_->defaultButton_ = this;
+  } else if (Default()) {
+    form_->defaultButton_ = nullptr;
+  }
+  button_->setDefault(isDefault);
+}
+
+bool CommandButton::Cancel() const {
+  return form_->cancelButton_ == this;
+}
+void CommandButton::SetCancel(bool isCancel) {
+  if (isCancel) {
+    form_->cancelButton_ = this;
+  } else if (Cancel()) {
+    form_->cancelButton_ = nullptr;
+  }
+}
+
+void CommandButton::SetTabIndex(int16_t index) {
+  tabIndex_ = index;
+  form_->OrderTabs();
+}
+
+bool CommandButton::Enabled() const {
+  return button_->isEnabled();
+}
+void CommandButton::SetEnabled(bool enabled) {
+  button_->setEnabled(enabled);
+}
+void CommandButton::SetFocus() {
+  button_->setFocus(Qt::OtherFocusReason);
+}
+
+void CommandButton::OnClick(std::function<void()> handler) {
+  click_ = std::move(handler);
+}
+
+// ---- PictureBox ---------------------------------------------------------------------------------
+
+PictureBox::PictureBox(QLabel* box) : box_(box) {
+  box_->setFocusPolicy(Qt::NoFocus);
+  box_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  box_->setContentsMargins(0, 0, 0, 0);
+  box_->setMargin(0);
+  SetBorder(true);
+}
+
+void PictureBox::SetPicture(const QImage& picture) {
+  box_->setPixmap(QPixmap::fromImage(picture));
+  Fit();
+}
+
+void PictureBox::SetAutoSize(bool sizedToPicture) {
+  autoSize_ = sizedToPicture;
+  Fit();
+}
+
+void PictureBox::SetBorder(bool border) {
+  box_->setFrameShape(border ? QFrame::Panel : QFrame::NoFrame);
+  box_->setFrameShadow(QFrame::Sunken);
+  box_->setLineWidth(border ? 2 : 0);
+  Fit();
+}
+
+int32_t PictureBox::BorderWidth() const {
+  return box_->frameWidth();
+}
+
+void PictureBox::Fit() {
+  const QPixmap picture = box_->pixmap();
+  if (!autoSize_ || picture.isNull()) return;
+  const int border = 2 * box_->frameWidth();
+  box_->resize(picture.width() + border, picture.height() + border);
+}
+
+// ---- Line ---------------------------------------------------------------------------------------
+
+// Covers the line's pixels and paints them; transparent elsewhere and to the mouse.
+class Line::Painter : public QWidget {
+ public:
+  Painter(Line* line, QWidget* parent) : QWidget(parent), line_(line) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    const QColor colour = Rgb(line_->rgb_);
+    const int w = std::max(1, line_->width_);
+    const QPoint origin = pos();
+    const int x1 = line_->x1_ - origin.x(), y1 = line_->y1_ - origin.y();
+    const int x2 = line_->x2_ - origin.x(), y2 = line_->y2_ - origin.y();
+    if (y1 == y2) {  // the end point left out
+      const int left = x1 <= x2 ? x1 : x2 + 1, right = x1 <= x2 ? x2 - 1 : x1;
+      if (right >= left) painter.fillRect(QRect(left, y1, right - left + 1, w), colour);
+    } else if (x1 == x2) {
+      const int top = y1 <= y2 ? y1 : y2 + 1, bottom = y1 <= y2 ? y2 - 1 : y1;
+      if (bottom >= top) painter.fillRect(QRect(x1, top, w, bottom - top + 1), colour);
+    } else {
+      painter.setPen(QPen(colour, w, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+      painter.drawLine(QPointF(x1 + 0.5, y1 + 0.5), QPointF(x2 + 0.5, y2 + 0.5));
+    }
+  }
+
+ private:
+  Line* line_;
+};
+
+Line::Line(QWidget* parent, int32_t x1, int32_t y1, int32_t x2, int32_t y2)
+    : widget_(new Painter(this, parent)), x1_(x1), y1_(y1), x2_(x2), y2_(y2) {
+  Place();
+}
+
+void Line::SetPoints(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  x1_ = x1;
+  y1_ = y1;
+  x2_ = x2;
+  y2_ = y2;
+  Place();
+}
+
+void Line::SetColor(uint32_t rgb) {
+  rgb_ = rgb & 0xFFFFFF;
+  widget_->update();
+}
+
+void Line::SetWidth(int32_t pixels) {
+  width_ = std::max(1, pixels);
+  Place();
+}
+
+void Line::Place() {
+  const int w = std::max(1, width_);
+  const QRect box = QRect(QPoint(std::min(x1_, x2_), std::min(y1_, y2_)),
+                          QPoint(std::max(x1_, x2_), std::max(y1_, y2_)))
+                        .adjusted(-w, -w, w, w);
+  widget_->setGeometry(box);
+  widget_->update();
 }
 
 }  // namespace tk

@@ -1,6 +1,6 @@
-// The controls of a window: menu items, the horizontal scroll bar and the label. Each is a thin
-// layer over its Qt widget; a Form creates them and keeps them for its whole life. Every event
-// the user raises runs its handler through Dispatch.
+// The controls of a window: menu items, the horizontal scroll bar, the label, the command button,
+// the picture box and the line. Each is a thin layer over its Qt widget; a Form creates them and
+// keeps them for its whole life. Every event the user raises runs its handler through Dispatch.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +10,12 @@
 #include <vector>
 
 class QAction;
+class QImage;
 class QLabel;
 class QMenu;
+class QPushButton;
 class QScrollBar;
+class QWidget;
 
 namespace tk {
 
@@ -85,7 +88,9 @@ class HScrollBar {
   std::function<void()> change_, scroll_;
 };
 
-// A label showing one line of plain text.
+// A label of plain text, from its top-left corner; one line unless it wraps. Wrapped lines are
+// set one em apart, as the platform's UI fonts set them (Qt's fallback faces for Japanese would
+// space them half as much again).
 class Label {
  public:
   enum class Alignment { kLeft, kRight, kCenter };
@@ -96,19 +101,110 @@ class Label {
   const std::string& Caption() const { return caption_; }
   void SetCaption(const std::string& caption);
   void SetAlignment(Alignment alignment);
+  void SetWordWrap(bool wrap);  // broken into lines at the label's width, from the top
+  int32_t LineCount() const;    // lines the caption takes: wrapped at the width, or 1
+  int32_t LinePitch() const;    // pixels from one wrapped line to the next
   // The first installed face of the list (any serif if none is), size in points at 96 dpi.
   void SetFont(const std::vector<std::string>& faces, double points);
   void SetBackColor(uint32_t rgb);  // 0x00RRGGBB
   void SetForeColor(uint32_t rgb);
 
-  QLabel* Widget() const { return label_; }
+  QLabel* Widget() const;
 
  private:
   friend class Form;
-  explicit Label(QLabel* label);
+  class Text;
+  explicit Label(QWidget* parent);
 
-  QLabel* label_;
+  Text* label_;
   std::string caption_;
+};
+
+// A push button. Enter presses the form's default button (or the focused button), Esc its cancel
+// button; a form has at most one of each. The button with the lowest tab index takes the focus
+// when the form is first shown, and Tab goes through the buttons in tab-index order.
+class CommandButton {
+ public:
+  CommandButton(const CommandButton&) = delete;
+  CommandButton& operator=(const CommandButton&) = delete;
+
+  const std::string& Caption() const { return caption_; }
+  void SetCaption(const std::string& caption);
+  bool Default() const;
+  void SetDefault(bool isDefault);  // the form's other buttons stop being default
+  bool Cancel() const;
+  void SetCancel(bool isCancel);  // the form's other buttons stop being cancel
+  int16_t TabIndex() const { return tabIndex_; }
+  void SetTabIndex(int16_t index);
+  bool Enabled() const;
+  void SetEnabled(bool enabled);
+  void SetFocus();
+
+  void OnClick(std::function<void()> handler);  // mouse, space, Enter or Esc as above
+
+  QPushButton* Widget() const { return button_; }
+
+ private:
+  friend class Form;
+  CommandButton(Form* form, QPushButton* button, int16_t tabIndex);
+
+  Form* form_;
+  QPushButton* button_;
+  std::string caption_;
+  int16_t tabIndex_;
+  std::function<void()> click_;
+};
+
+// A picture in a sunken 2-pixel border (or none). Sized to its picture, the box keeps its place
+// and takes the picture's size plus the border; otherwise the picture sits at the top-left and
+// is cut off at the box's edge.
+class PictureBox {
+ public:
+  PictureBox(const PictureBox&) = delete;
+  PictureBox& operator=(const PictureBox&) = delete;
+
+  void SetPicture(const QImage& picture);
+  void SetAutoSize(bool sizedToPicture);
+  void SetBorder(bool border);  // a border at creation
+  int32_t BorderWidth() const;  // pixels on each side
+
+  QLabel* Widget() const { return box_; }
+
+ private:
+  friend class Form;
+  explicit PictureBox(QLabel* box);
+  void Fit();
+
+  QLabel* box_;
+  bool autoSize_ = false;
+};
+
+// A straight line from (x1, y1) to (x2, y2) in client-area pixels, the end point left out as the
+// platform draws it. A line of width w covers w pixels from its coordinates down (horizontal) or
+// to the right (vertical). It takes no input: clicks pass through to the window.
+class Line {
+ public:
+  Line(const Line&) = delete;
+  Line& operator=(const Line&) = delete;
+
+  void SetPoints(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+  void SetColor(uint32_t rgb);    // 0x00RRGGBB; black at creation
+  void SetWidth(int32_t pixels);  // 1 at creation
+  uint32_t Color() const { return rgb_; }
+  int32_t Width() const { return width_; }
+
+  QWidget* Widget() const { return widget_; }
+
+ private:
+  friend class Form;
+  class Painter;
+  Line(QWidget* parent, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+  void Place();
+
+  QWidget* widget_;
+  int32_t x1_, y1_, x2_, y2_;
+  uint32_t rgb_ = 0;
+  int32_t width_ = 1;
 };
 
 }  // namespace tk

@@ -1,22 +1,35 @@
 #include "form.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QHideEvent>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QRegion>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QUrl>
+#include <QWindow>
 #include <algorithm>
 
+#include "appicon.h"
+#include "checked.h"
 #include "program.h"
 
 namespace tk {
@@ -43,7 +56,60 @@ QString TitleText(const std::string& caption) {
   return QString::fromStdString(caption).replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
 }
 
+int32_t EffectOf(Qt::DropAction action) {
+  switch (action) {
+    case Qt::CopyAction:
+      return vbDropEffectCopy;
+    case Qt::MoveAction:
+      return vbDropEffectMove;
+    case Qt::LinkAction:
+      return vbDropEffectLink;
+    default:
+      return vbDropEffectNone;
+  }
+}
+
+Qt::DropAction ActionOf(int32_t effect) {
+  if (effect & vbDropEffectCopy) return Qt::CopyAction;
+  if (effect & vbDropEffectMove) return Qt::MoveAction;
+  if (effect & vbDropEffectLink) return Qt::LinkAction;
+  return Qt::IgnoreAction;
+}
+
+// The path's bytes as the URL carries them, so that a name that is not UTF-8 survives too.
+std::string NativePath(const QUrl& url) {
+  QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+  if (!url.host().isEmpty()) path.prepend("//" + url.host().toUtf8());
+  return path.toStdString();
+}
+
+// The classic dialog size, 8 points at 96 dpi, in the application's face: the fixed layout of a
+// dialog's labels was made for it.
+QFont DialogFont() {
+  QFont font = QApplication::font();
+  font.setPixelSize(11);
+  return font;
+}
+
 }  // namespace
+
+// ---- DataObject ---------------------------------------------------------------------------------
+
+DataObject::DataObject(const QMimeData& data) : text_(data.hasText()) {
+  for (const QUrl& url : data.urls())
+    if (url.isLocalFile()) files_.push_back(NativePath(url));
+}
+
+bool DataObject::GetFormat(int16_t format) const {
+  if (format == vbCFFiles) return !files_.empty();
+  if (format == vbCFText) return text_;
+  return false;
+}
+
+const std::string& DataObject::Files(int32_t index) const {
+  if (index < 1 || index > FilesCount()) throw OutOfRangeError();
+  return files_[static_cast<size_t>(index - 1)];
+}
 
 // ---- The Qt widgets -----------------------------------------------------------------------------
 
@@ -61,6 +127,18 @@ class Form::Window : public QMainWindow {
     // Closed or ended, not minimised: a ShowModal waiting for it returns.
     if (!event->spontaneous() && form_->modalLoop_) form_->modalLoop_->quit();
   }
+  // What the focused control leaves of Enter and Esc.
+  void keyPressEvent(QKeyEvent* event) override {
+    if (!(event->modifiers() & ~Qt::KeypadModifier) && form_->PressKey(event->key())) {
+      event->accept();
+    } else {
+      QMainWindow::keyPressEvent(event);
+    }
+  }
+  // Drop mode manual: anything may be dropped; the handler decides.
+  void dragEnterEvent(QDragEnterEvent* event) override { event->acceptProposedAction(); }
+  void dragMoveEvent(QDragMoveEvent* event) override { event->acceptProposedAction(); }
+  void dropEvent(QDropEvent* event) override { form_->Dropped(event); }
 
  private:
   Form* form_;
@@ -136,6 +214,7 @@ Form::Form(int32_t clientWidth, int32_t clientHeight)
       scaleWidth_(static_cast<float>(initialWidth_) * 15),
       scaleHeight_(static_cast<float>(initialHeight_) * 15) {
   window_ = new Window(this);
+  window_->setWindowIcon(ProgramIcon());
   client_ = new ClientArea(this, window_);
   window_->setCentralWidget(client_);
   LiveForms().push_back(this);
@@ -146,6 +225,7 @@ Form::~Form() {
   auto& forms = LiveForms();
   forms.erase(std::remove(forms.begin(), forms.end(), this), forms.end());
   load_ = activate_ = click_ = unload_ = nullptr;
+  drop_ = nullptr;
   delete window_;  // with it every control's widget
 }
 
@@ -160,6 +240,10 @@ void Form::OnClick(std::function<void()> handler) {
 }
 void Form::OnUnload(std::function<void()> handler) {
   unload_ = std::move(handler);
+}
+void Form::OnOLEDragDrop(DropHandler handler) {
+  drop_ = std::move(handler);
+  window_->setAcceptDrops(static_cast<bool>(drop_));
 }
 
 void Form::Load() {
@@ -177,6 +261,8 @@ void Form::Show() {
     const int barHeight =
         bar ? std::max(bar->heightForWidth(initialWidth_), bar->sizeHint().height()) : 0;
     window_->resize(initialWidth_, initialHeight_ + barHeight);
+    if (placed_)
+      window_->setGeometry(QRect(QPoint(clientX_, clientY_ - barHeight), window_->size()));
   }
   window_->show();
   if (!first) return;
@@ -187,6 +273,17 @@ void Form::Show() {
     window_->resize(window_->width() + dw, window_->height() + dh);
     if (window_->layout()) window_->layout()->activate();
   }
+  if (placed_) {
+    const QPoint offset = client_->mapTo(window_, QPoint(0, 0));
+    window_->setGeometry(QRect(QPoint(clientX_, clientY_) - offset, window_->size()));
+  }
+  if (borderStyle_ == BorderStyle::kFixedDialog) window_->setFixedSize(window_->size());
+  // The focus starts on the button first in tab order.
+  CommandButton* firstStop = nullptr;
+  for (const auto& button : buttons_)
+    if (button->Enabled() && (!firstStop || button->TabIndex() < firstStop->TabIndex()))
+      firstStop = button.get();
+  if (firstStop) firstStop->SetFocus();
   shown_ = true;
   Activate();
 }
@@ -196,6 +293,7 @@ void Form::ShowModal() {
   window_->setWindowModality(Qt::ApplicationModal);
   Show();
   if (!ProgramEnded() && window_->isVisible()) {
+    window_->activateWindow();  // it takes the keyboard at once
     QEventLoop loop;
     modalLoop_ = &loop;
     loop.exec();
@@ -211,6 +309,25 @@ void Form::Close() {
 
 bool Form::Visible() const {
   return window_->isVisible();
+}
+
+void Form::SetBorderStyle(BorderStyle style) {
+  borderStyle_ = style;
+  if (style == BorderStyle::kFixedDialog) {
+    window_->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    window_->setFont(DialogFont());
+  } else {
+    window_->setWindowFlags(Qt::Window);
+    window_->setMinimumSize(0, 0);
+    window_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  }
+}
+
+void Form::SetClientPosition(int32_t x, int32_t y) {
+  placed_ = true;
+  clientX_ = x;
+  clientY_ = y;
 }
 
 void Form::Activate() {
@@ -273,11 +390,107 @@ HScrollBar& Form::AddHScrollBar(int32_t x, int32_t y, int32_t width, int32_t hei
 }
 
 Label& Form::AddLabel(int32_t x, int32_t y, int32_t width, int32_t height) {
-  auto* label = new QLabel(client_);
+  labels_.push_back(std::unique_ptr<Label>(new Label(client_)));
+  QLabel* label = labels_.back()->Widget();
   label->setGeometry(x, y, width, height);
   label->show();
-  labels_.push_back(std::unique_ptr<Label>(new Label(label)));
+  labels_.back()->SetBackColor(backColor_);
   return *labels_.back();
+}
+
+CommandButton& Form::AddCommandButton(int32_t x, int32_t y, int32_t width, int32_t height) {
+  auto* button = new QPushButton(client_);
+  button->setGeometry(x, y, width, height);
+  button->show();
+  const auto index = static_cast<int16_t>(buttons_.size());
+  buttons_.push_back(std::unique_ptr<CommandButton>(new CommandButton(this, button, index)));
+  OrderTabs();
+  return *buttons_.back();
+}
+
+PictureBox& Form::AddPictureBox(int32_t x, int32_t y, int32_t width, int32_t height) {
+  auto* box = new QLabel(client_);
+  box->setGeometry(x, y, width, height);
+  box->show();
+  pictures_.push_back(std::unique_ptr<PictureBox>(new PictureBox(box)));
+  return *pictures_.back();
+}
+
+Line& Form::AddLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  lines_.push_back(std::unique_ptr<Line>(new Line(client_, x1, y1, x2, y2)));
+  lines_.back()->Widget()->show();
+  return *lines_.back();
+}
+
+void Form::OrderTabs() {
+  std::vector<CommandButton*> order;
+  for (const auto& button : buttons_) order.push_back(button.get());
+  std::stable_sort(order.begin(), order.end(), [](CommandButton* a, CommandButton* b) {
+    return a->TabIndex() < b->TabIndex();
+  });
+  for (size_t i = 1; i < order.size(); ++i)
+    QWidget::setTabOrder(order[i - 1]->Widget(), order[i]->Widget());
+}
+
+bool Form::PressKey(int key) {
+  CommandButton* press = nullptr;
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    for (const auto& button : buttons_)
+      if (window_->focusWidget() == button->Widget()) press = button.get();
+    if (!press) press = defaultButton_;
+  } else if (key == Qt::Key_Escape) {
+    press = cancelButton_;
+  }
+  if (!press || !press->Enabled() || !press->Widget()->isVisible()) return false;
+  press->Widget()->click();
+  return true;
+}
+
+void Form::Dropped(QDropEvent* event) {
+  static const QMimeData kNothing;
+  DataObject data(event->mimeData() ? *event->mimeData() : kNothing);
+  int32_t effect = EffectOf(event->proposedAction());
+  const Qt::MouseButtons buttons = event->buttons();
+  const auto button = static_cast<int16_t>((buttons & Qt::LeftButton ? 1 : 0) |
+                                           (buttons & Qt::RightButton ? 2 : 0) |
+                                           (buttons & Qt::MiddleButton ? 4 : 0));
+  const Qt::KeyboardModifiers keys = event->modifiers();
+  const auto shift =
+      static_cast<int16_t>((keys & Qt::ShiftModifier ? 1 : 0) |
+                           (keys & Qt::ControlModifier ? 2 : 0) | (keys & Qt::AltModifier ? 4 : 0));
+  const QPoint at = client_->mapFrom(window_, event->position().toPoint());
+  const float x = static_cast<float>(at.x()) * scaleWidth_ / static_cast<float>(initialWidth_);
+  const float y = static_cast<float>(at.y()) * scaleHeight_ / static_cast<float>(initialHeight_);
+  const DropHandler handler = drop_;
+  if (handler) Dispatch([&] { handler(data, effect, button, shift, x, y); });
+  const Qt::DropAction action = ActionOf(effect);
+  if (action == Qt::IgnoreAction) {
+    event->ignore();
+  } else {
+    event->setDropAction(action);
+    event->accept();
+  }
+}
+
+bool Form::SimulateDrop(const QMimeData& data, int32_t x, int32_t y, int32_t effect) {
+  // The only action offered is the one proposed.
+  Qt::DropAction proposed = ActionOf(effect);
+  if (proposed == Qt::IgnoreAction) proposed = Qt::CopyAction;
+  QObject* target = window_;
+  if (window_->isVisible() && window_->windowHandle()) target = window_->windowHandle();
+  const QPointF at = client_->mapTo(window_, QPoint(x, y));
+  QDragEnterEvent enter(at.toPoint(), proposed, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &enter);
+  if (!enter.isAccepted()) {
+    QDragLeaveEvent leave;
+    QCoreApplication::sendEvent(target, &leave);
+    return false;
+  }
+  QDragMoveEvent move(at.toPoint(), proposed, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &move);
+  QDropEvent drop(at, proposed, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &drop);
+  return drop.isAccepted();
 }
 
 }  // namespace tk

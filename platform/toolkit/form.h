@@ -16,10 +16,44 @@
 #include "controls.h"
 #include "devicecontext.h"
 
+class QDropEvent;
 class QEventLoop;
+class QMimeData;
 class QWidget;
 
 namespace tk {
+
+// Clipboard formats a drop's data object may hold.
+inline constexpr int16_t vbCFText = 1;
+inline constexpr int16_t vbCFFiles = 15;  // a list of files
+// Drop effects.
+inline constexpr int32_t vbDropEffectNone = 0;
+inline constexpr int32_t vbDropEffectCopy = 1;
+inline constexpr int32_t vbDropEffectMove = 2;
+inline constexpr int32_t vbDropEffectLink = 4;
+
+// What a drop brought, as its handler sees it. A file list is the local files among the dropped
+// URLs; other URLs are not files and are left out.
+class DataObject {
+ public:
+  explicit DataObject(const QMimeData& data);
+
+  bool GetFormat(int16_t format) const;  // vbCFFiles: at least one file; vbCFText: text
+  int32_t FilesCount() const { return static_cast<int32_t>(files_.size()); }
+  // A native path (the file system's bytes: UTF-8 names as they are). From 1; run-time error 9
+  // outside 1 to FilesCount.
+  const std::string& Files(int32_t index) const;
+
+ private:
+  std::vector<std::string> files_;
+  bool text_ = false;
+};
+
+// The data, the effect the source proposed (the handler may change it), the mouse buttons (1
+// left, 2 right, 4 middle), the keys (1 shift, 2 ctrl, 4 alt), and the place in the form's
+// logical scale.
+using DropHandler = std::function<void(DataObject& data, int32_t& effect, int16_t button,
+                                       int16_t shift, float x, float y)>;
 
 class Form {
  public:
@@ -33,6 +67,9 @@ class Form {
   void OnActivate(std::function<void()> handler);  // first showing; a modal form of ours closed
   void OnClick(std::function<void()> handler);     // a left click on the client area, not a control
   void OnUnload(std::function<void()> handler);    // being closed; closing is never refused
+  // Drop mode manual: with a handler, every drag over the window is accepted, whatever it
+  // carries, so that every drop reaches the handler. Without one the window takes no drops.
+  void OnOLEDragDrop(DropHandler handler);
 
   void Load();       // raises the load event unless the window is loaded already
   void Show();       // loads first; the first showing raises the activate event
@@ -40,6 +77,16 @@ class Form {
   void Close();      // as the close box: the unload event, then the window goes (a later Show loads
                      // it again)
   bool Visible() const;
+
+  // The frame: sizable with minimise and maximise (the default), or a fixed dialog frame with a
+  // caption and a close box only. A fixed dialog is a dialog window (transient, so the task bar
+  // leaves it out) in the dialog font, 11 pixels. Set before the first showing and before the
+  // controls' own fonts.
+  enum class BorderStyle { kSizable, kFixedDialog };
+  void SetBorderStyle(BorderStyle style);
+  // The client area's top-left corner on the screen at the first showing, logical pixels; by
+  // default the window system places the window.
+  void SetClientPosition(int32_t x, int32_t y);
 
   const std::string& Caption() const { return caption_; }
   void SetCaption(const std::string& caption);
@@ -61,16 +108,30 @@ class Form {
   // Controls, in creation order; they stay where they are put when the window is resized.
   Menu& AddMenu(const std::string& caption);  // a menu-bar entry, at the end of the bar
   HScrollBar& AddHScrollBar(int32_t x, int32_t y, int32_t width, int32_t height);
-  Label& AddLabel(int32_t x, int32_t y, int32_t width, int32_t height);
+  Label& AddLabel(int32_t x, int32_t y, int32_t width, int32_t height);  // in the form's colour
+  CommandButton& AddCommandButton(int32_t x, int32_t y, int32_t width, int32_t height);
+  PictureBox& AddPictureBox(int32_t x, int32_t y, int32_t width, int32_t height);
+  Line& AddLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+
+  // Tests: a drop of the data at a client-area point, through the window's own drag-and-drop
+  // events as a drag from another program delivers them (the window must be shown for the
+  // window system's routing; a hidden one gets the events directly). Returns whether the drop
+  // was accepted.
+  bool SimulateDrop(const QMimeData& data, int32_t x = 1, int32_t y = 1,
+                    int32_t effect = vbDropEffectCopy);
 
  private:
   class Window;
   class ClientArea;
   friend class Window;
   friend class ClientArea;
+  friend class CommandButton;
 
   void Activate();
-  void Closing();  // the close event: unload, then ready to be loaded again
+  void Closing();          // the close event: unload, then ready to be loaded again
+  void OrderTabs();        // the buttons' focus chain by tab index
+  bool PressKey(int key);  // Enter and Esc: the default or focused, the cancel button
+  void Dropped(QDropEvent* event);
 
   Window* window_;
   ClientArea* client_;
@@ -80,9 +141,18 @@ class Form {
   float scaleWidth_, scaleHeight_;  // twips at creation: 15 per pixel
   bool loaded_ = false, shown_ = false;
   std::function<void()> load_, activate_, click_, unload_;
+  DropHandler drop_;
+  BorderStyle borderStyle_ = BorderStyle::kSizable;
+  bool placed_ = false;  // a client position was given
+  int32_t clientX_ = 0, clientY_ = 0;
   std::vector<std::unique_ptr<Menu>> menus_;
   std::vector<std::unique_ptr<HScrollBar>> scrollBars_;
   std::vector<std::unique_ptr<Label>> labels_;
+  std::vector<std::unique_ptr<CommandButton>> buttons_;
+  std::vector<std::unique_ptr<PictureBox>> pictures_;
+  std::vector<std::unique_ptr<Line>> lines_;
+  CommandButton* defaultButton_ = nullptr;
+  CommandButton* cancelButton_ = nullptr;
   QEventLoop* modalLoop_ = nullptr;  // of a running ShowModal
 };
 

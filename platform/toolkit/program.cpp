@@ -15,6 +15,7 @@
 #include <system_error>
 #include <utility>
 
+#include "appicon.h"
 #include "checked.h"
 #include "msgbox.h"
 
@@ -168,6 +169,8 @@ Application::Application(int& argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("dovrel"));
   QCoreApplication::setApplicationVersion(
       QStringLiteral("%1.%2.%3").arg(App::Major()).arg(App::Minor()).arg(App::Revision()));
+  QApplication::setWindowIcon(ProgramIcon());  // message boxes and file dialogs too
+  QGuiApplication::setDesktopFileName(QStringLiteral("dovrel"));  // our menu entry
   SetMessageBoxHandler(ShowMessageBox);
 }
 

@@ -1,9 +1,8 @@
 // Every file of the corpus opened as the viewer opens it: the outcome the manifest gives, and
 // for those that open, every position fetched, line-doubled and painted. A failed open must
 // leave the previous file's picture and hold nothing.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <fstream>
@@ -83,7 +82,8 @@ int DecodingPositions(const std::string& path) {
       AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK) {
     if (PGETFRAME frames = AVIStreamGetFrameOpen(stream, nullptr)) {
       decoding = 0;
-      for (int32_t pos = 0; pos < AVIStreamLength(stream); ++pos) decoding += AVIStreamGetFrame(frames, pos) != nullptr;
+      for (int32_t pos = 0; pos < AVIStreamLength(stream); ++pos)
+        decoding += AVIStreamGetFrame(frames, pos) != nullptr;
       AVIStreamGetFrameClose(frames);
     }
   }
@@ -143,7 +143,8 @@ TEST(Corpus, EveryFileHasItsOutcome) {
 // The manifest and the folder agree, and the corpus stays small enough to commit.
 TEST(Corpus, ManifestNamesEveryFile) {
   std::set<std::string> listed;
-  for (const Expected& e : Manifest()) EXPECT_TRUE(listed.insert(e.name).second) << e.name << " twice";
+  for (const Expected& e : Manifest())
+    EXPECT_TRUE(listed.insert(e.name).second) << e.name << " twice";
   std::set<std::string> present;
   uint64_t total = 0;
   for (const std::string& name : testutil::FolderEntries(kDir + "/files")) {
@@ -170,7 +171,8 @@ TEST(Corpus, VeryDeepListsInMovi) {
   // sizes lies inside it.
   size_t movi = 0;
   for (size_t i = 0; i + 12 <= file.size(); ++i)
-    if (std::memcmp(&file[i], "LIST", 4) == 0 && std::memcmp(&file[i + 8], "movi", 4) == 0) movi = i;
+    if (std::memcmp(&file[i], "LIST", 4) == 0 && std::memcmp(&file[i + 8], "movi", 4) == 0)
+      movi = i;
   ASSERT_GT(movi, 0u);
   constexpr int kDepth = 200000;
   const std::vector<uint8_t> frame = testutil::Pattern(8, 4, 7);

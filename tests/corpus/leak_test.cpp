@@ -96,7 +96,8 @@ TEST(Leaks, RawCycles) {
 TEST(Leaks, DvCycles) {
   testutil::TempDir dir;
   const std::string path = dir.File("dv.avi");
-  ASSERT_TRUE(testutil::MakeFfmpegClip(path, 720, 480, 2, {"-c:v", "dvvideo", "-pix_fmt", "yuv411p"}));
+  ASSERT_TRUE(
+      testutil::MakeFfmpegClip(path, 720, 480, 2, {"-c:v", "dvvideo", "-pix_fmt", "yuv411p"}));
   NoGrowth(path, 2, kDvCycles);
 }
 

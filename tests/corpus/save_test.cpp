@@ -1,9 +1,8 @@
 // Saves that cannot succeed: a folder nobody may write (root included), a device that fills up
 // part way, and targets that must not be replaced. Each reports failure, leaves what was there
 // as it was, and leaves no temporary file behind.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>

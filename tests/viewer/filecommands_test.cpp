@@ -1,6 +1,10 @@
 // The open and save commands through the dialog seam: what the dialogs are asked, a cancel, the
 // BMP naming rule, saving the line-doubled field, a failed save, non-ASCII paths.
 #include <QAction>
+#include <QApplication>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
 #include <fstream>
 #include <iterator>
 
@@ -141,6 +145,95 @@ TEST_F(FileCommands, AFailedSaveIsToldAndLeavesTheOldFile) {
   EXPECT_EQ(messages.size(), 1u);
   const std::vector<uint8_t> kept = Read(old);
   EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep me");
+}
+
+// ---- Drops -----------------------------------------------------------------------------------
+
+class Drops : public FileCommands {
+ protected:
+  bool Drop(const std::vector<std::string>& paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const std::string& p : paths) urls.push_back(QUrl::fromLocalFile(QString::fromUtf8(p.c_str())));
+    data.setUrls(urls);
+    return form->SimulateDrop(data);
+  }
+};
+
+TEST_F(Drops, TheFirstDroppedAviFileIsLoaded) {
+  frmMainProbe probe(*form);
+  const std::string a = MakeClip("a.avi", 720, 480, 2), b = MakeClip("b.avi", 720, 480, 3);
+  const std::string text = PathIn("x.txt");
+  { std::ofstream(text) << "not a video"; }
+
+  EXPECT_TRUE(Drop({b, a, text}));  // every drop is accepted; only the first entry counts
+  EXPECT_EQ(probe.strAVIFile(), b);
+  EXPECT_EQ(probe.HScroll().Max(), 2);
+
+  Drop({text, a});  // the first is not an AVI file: ignored, without a message
+  EXPECT_EQ(probe.strAVIFile(), b);
+
+  const std::string upper = MakeClip("CLIP.AVI", 720, 480, 4);
+  Drop({upper});
+  EXPECT_EQ(probe.strAVIFile(), upper);
+
+  // A plain folder is ignored, whatever its name; so is an entry that names nothing.
+  std::filesystem::create_directory(PathIn("folder.avi"));
+  Drop({PathIn("folder.avi")});
+  Drop({PathIn("nothing.avi")});
+  EXPECT_EQ(probe.strAVIFile(), upper);
+
+  // Text is not a file list.
+  QMimeData words;
+  words.setText(QString::fromUtf8(a.c_str()));
+  EXPECT_TRUE(form->SimulateDrop(words));
+  EXPECT_EQ(probe.strAVIFile(), upper);
+  EXPECT_TRUE(messages.empty());
+
+  // A dropped AVI name that is not a video goes the way of a failed load.
+  const std::string fake = PathIn("fake.avi");
+  { std::ofstream(fake) << "RIFF"; }
+  Drop({fake});
+  EXPECT_EQ(messages, std::vector<std::string>{kMsgNoStream});
+  EXPECT_EQ(probe.strAVIFile(), upper);
+}
+
+TEST_F(Drops, AJapanesePathOpensSavesAndDrops) {
+  frmMainProbe probe(*form);
+  std::filesystem::create_directory(PathIn("日本語のフォルダ"));
+  const std::string clip = MakeClip("日本語のフォルダ/運動会 ﾋﾞﾃﾞｵ.avi", 720, 480, 3);
+  Drop({clip});
+  EXPECT_EQ(probe.strAVIFile(), clip);
+  EXPECT_EQ(form->Caption(), "Dovrel  " + clip);
+  probe.HScroll().SetValue(2);
+  Save(PathIn("日本語のフォルダ/静止画"));
+  const std::vector<uint8_t> file = Read(PathIn("日本語のフォルダ/静止画.bmp"));
+  ASSERT_EQ(file.size(), 54u + 1036800u);
+  EXPECT_TRUE(std::equal(probe.Source()->DIBBits().begin(), probe.Source()->DIBBits().end(), file.begin() + 54));
+  Open(clip);
+  EXPECT_EQ(probe.strAVIFile(), clip);
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(FileCommands, ClosingTheAboutBoxRepaintsTheLoadedVideo) {
+  frmMainProbe probe(*form);
+  auto closeBox = [] {
+    QTimer::singleShot(0, [] {
+      if (QWidget* box = QApplication::activeModalWidget()) box->close();
+    });
+  };
+  // Nothing loaded: nothing painted after the box.
+  form->hDC()->Fill(0x123456);
+  closeBox();
+  probe.Items()[7]->Action()->trigger();
+  EXPECT_EQ(form->hDC()->pixel(5, 100), 0x123456u);
+
+  Open(MakeClip("clip.avi", 720, 480, 2));
+  form->hDC()->Fill(0x123456);
+  closeBox();
+  probe.Items()[7]->Action()->trigger();
+  ExpectPicture(*probe.Source());
+  EXPECT_TRUE(errors.empty());
 }
 
 }  // namespace

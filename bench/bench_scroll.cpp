@@ -1,0 +1,110 @@
+// One scroll step of the real main window (offscreen): the label, the fetch, the separation in
+// the 1/60 view and the paint into the window's device context, against the frame source's
+// fetch alone of the same frames. Reports the median step in milliseconds.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "aviwriter.h"
+#include "classBMPAVI.h"
+#include "frmMain.h"
+#include "ratio.h"
+
+namespace fs = std::filesystem;
+
+// What the benchmark needs of the window: loading, the view, and the scroll bar.
+struct frmMainProbe {
+  frmMain& f;
+  void Load(const std::string& path) {
+    f.strOpenFile = path;
+    f.LoadAVI();
+  }
+  void Separate60() { f.Separate60Menu.Action()->trigger(); }
+  tk::HScrollBar& HScroll() { return f.HScroll; }
+};
+
+namespace {
+
+fs::path g_dir;
+
+std::string PathOf(const std::string& name) { return (g_dir / name).string(); }
+
+void MakeFiles() {
+  g_dir = fs::temp_directory_path() / ("dovrel-bench-scroll-" + std::to_string(::getpid()));
+  fs::create_directories(g_dir);
+  const std::string src = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+                          "testsrc2=size=720x480:rate=30000/1001 -frames:v 60 ";
+  for (auto [codec, name] : {std::pair{"-c:v dvvideo -pix_fmt yuv411p", "dv.avi"},
+                             std::pair{"-c:v mjpeg -q:v 3 -pix_fmt yuvj422p", "mjpeg.avi"}})
+    if (std::system((src + codec + " '" + PathOf(name) + "'").c_str()) != 0) std::exit(1);
+  AviWriter w(PathOf("raw.avi"), AviWriter::Format(720, 480, 24));
+  std::vector<uint8_t> frame(static_cast<size_t>(DibStride(720, 24)) * 480);
+  for (int f = 0; f < 60; ++f) {
+    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(i * 7 + f);
+    w.AddFrame(frame);
+  }
+  w.Close();
+}
+
+// Positions 1, 2, ... of the 1/60 view, wrapping before the last: frames 0, 1, 1, 2, 2, ...
+void BM_ScrollStep(benchmark::State& state, const std::string& file) {
+  frmMain form;
+  form.Show();
+  frmMainProbe probe{form};
+  probe.Load(PathOf(file));
+  probe.Separate60();
+  tk::HScrollBar& bar = probe.HScroll();
+  std::vector<double> steps;
+  int16_t p = 0;
+  for (auto _ : state) {
+    p = static_cast<int16_t>(p % bar.Max() + 1);
+    auto t0 = std::chrono::steady_clock::now();
+    bar.SetValue(p);  // raises the change event: the whole step
+    steps.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+  }
+  std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+  state.counters["median_ms"] = steps[steps.size() / 2];
+}
+
+void BM_FetchAlone(benchmark::State& state, const std::string& file) {
+  classBMPAVI source;
+  source.GetEnable(PathOf(file));
+  const int16_t last = static_cast<int16_t>(2 * source.GetFrameMax());
+  int16_t p = 0;
+  for (auto _ : state) {
+    p = static_cast<int16_t>(p % last + 1);
+    source.GetDIBAVI(p / 2);
+    benchmark::DoNotOptimize(source.DIBBits().data());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
+  MakeFiles();
+  std::vector<RatioCheck> checks;
+  for (const char* codec : {"dv", "mjpeg", "raw"}) {
+    const std::string file = std::string(codec) + ".avi";
+    const std::string step = "ScrollStep/" + std::string(codec), fetch = "FetchAlone/" + std::string(codec);
+    benchmark::RegisterBenchmark(step.c_str(), BM_ScrollStep, file)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(fetch.c_str(), BM_FetchAlone, file)->Unit(benchmark::kMillisecond);
+    checks.push_back({step, fetch, 1.3});
+  }
+  const int rc = RunWithRatios(argc, argv, checks);
+  std::printf("target: a DV step <= 5 ms (median_ms above)\n");
+  fs::remove_all(g_dir);
+  return rc;
+}
