@@ -19,6 +19,11 @@ constexpr uint32_t kWindowTextColor = 0x000000;
 
 constexpr const char* kMsgCancelled = "キャンセルされました";
 constexpr const char* kMsgSaveFailed = "BMPファイルを保存できませんでした。";
+// A video longer than the 16-bit scroll range reaches only its first frames.
+constexpr const char* kMsgLimit30 =
+    "フレーム数が32768を超えているため、最初の32768フレームまでを表示します。";
+constexpr const char* kMsgLimit60 =
+    "フレーム数が16384を超えているため、1/60では最初の16384フレームまでを表示します。";
 
 constexpr char kAviFilter[] = "AVI File(*.avi)\0*.avi\0";  // the array's own NUL ends the list
 constexpr char kBmpFilter[] = "Bitmap File(*.bmp)\0*.bmp\0";
@@ -63,11 +68,6 @@ struct DialogRecord {
   }
   std::string Path() const { return std::string(file.data()); }  // up to the first NUL
 };
-
-constexpr const char* kMsgLimit30 =
-    "フレーム数が32768を超えているため、最初の32768フレームまでを表示します。";
-constexpr const char* kMsgLimit60 =
-    "フレーム数が16384を超えているため、1/60では最初の16384フレームまでを表示します。";
 
 }  // namespace
 
@@ -118,8 +118,8 @@ void frmMain::EnableCommands(bool videoLoaded, bool fieldView) {
 }
 
 void frmMain::TermMain() {
-  objBMPAVI.reset();
-}  // closes the video, ends its use of the library
+  objBMPAVI.reset();  // closes the video and ends its use of the library
+}
 
 void frmMain::QuitFileMenu_Click() {
   TermMain();

@@ -26,19 +26,25 @@ class Navigation : public MainWindow {
   void SetValue(int16_t v) { frmMainProbe(*form).HScroll().SetValue(v); }
   std::string LabelText() { return frmMainProbe(*form).Label().Caption(); }
   const std::vector<uint8_t>& Buffer() { return frmMainProbe(*form).Source()->DIBBits(); }
+
+  // The window as at start-up: no path, the video commands greyed, the label blank.
+  void ExpectNoVideo() {
+    frmMainProbe probe(*form);
+    EXPECT_EQ(form->Caption(), "Dovrel  ");
+    EXPECT_TRUE(probe.strAVIFile().empty());
+    EXPECT_FALSE(probe.SaveEnabled());
+    EXPECT_FALSE(probe.SeparateMenuEnabled());
+    EXPECT_FALSE(probe.DivMenuEnabled());
+    EXPECT_FALSE(probe.HScroll().Enabled());
+    EXPECT_EQ(LabelText(), "");
+  }
 };
 
 TEST_F(Navigation, AFailedLoadWithNothingLoadedChangesNothing) {
   frmMainProbe probe(*form);
   probe.Load(PathIn("missing.avi"));
   EXPECT_EQ(messages, std::vector<std::string>{kNoStream});
-  EXPECT_EQ(form->Caption(), "Dovrel  ");
-  EXPECT_TRUE(probe.strAVIFile().empty());
-  EXPECT_FALSE(probe.SaveEnabled());
-  EXPECT_FALSE(probe.SeparateMenuEnabled());
-  EXPECT_FALSE(probe.DivMenuEnabled());
-  EXPECT_FALSE(probe.HScroll().Enabled());
-  EXPECT_EQ(LabelText(), "");
+  ExpectNoVideo();
   ExpectPicture(*probe.Source());  // the desktop colour only
   EXPECT_EQ(AVIFileUseCount(), 0);
 }
@@ -212,13 +218,7 @@ TEST_F(Navigation, APreviousVideoThatHasGoneLeavesTheStartUpState) {
   std::filesystem::remove(path);
   probe.Load(PathIn("missing.avi"));
   EXPECT_EQ(messages, (std::vector<std::string>{kNoStream, kNoStream}));  // the new file, then the old
-  EXPECT_EQ(form->Caption(), "Dovrel  ");
-  EXPECT_TRUE(probe.strAVIFile().empty());
-  EXPECT_FALSE(probe.SaveEnabled());
-  EXPECT_FALSE(probe.SeparateMenuEnabled());
-  EXPECT_FALSE(probe.DivMenuEnabled());
-  EXPECT_FALSE(probe.HScroll().Enabled());
-  EXPECT_EQ(LabelText(), "");
+  ExpectNoVideo();
   EXPECT_FALSE(probe.Source()->IsOpen());
   EXPECT_EQ(AVIFileUseCount(), 0);
   for (int y = 0; y < form->hDC()->height(); y += 7)
