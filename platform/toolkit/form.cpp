@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QRegion>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QScrollBar>
 #include <QUrl>
 #include <QWindow>
@@ -261,8 +262,15 @@ void Form::Show() {
     const int barHeight =
         bar ? std::max(bar->heightForWidth(initialWidth_), bar->sizeHint().height()) : 0;
     window_->resize(initialWidth_, initialHeight_ + barHeight);
-    if (placed_)
-      window_->setGeometry(QRect(QPoint(clientX_, clientY_ - barHeight), window_->size()));
+    if (placed_) {
+      // A fixed place is taken on the screen the program is being used on, not always the first.
+      QScreen* screen = g_active ? g_active->hWnd()->screen() : QGuiApplication::primaryScreen();
+      if (screen) {
+        window_->setScreen(screen);
+        screenOrigin_ = screen->geometry().topLeft();
+      }
+      window_->setGeometry(QRect(screenOrigin_ + QPoint(clientX_, clientY_ - barHeight), window_->size()));
+    }
   }
   window_->show();
   if (!first) return;
@@ -275,7 +283,7 @@ void Form::Show() {
   }
   if (placed_) {
     const QPoint offset = client_->mapTo(window_, QPoint(0, 0));
-    window_->setGeometry(QRect(QPoint(clientX_, clientY_) - offset, window_->size()));
+    window_->setGeometry(QRect(screenOrigin_ + QPoint(clientX_, clientY_) - offset, window_->size()));
   }
   if (borderStyle_ == BorderStyle::kFixedDialog) window_->setFixedSize(window_->size());
   // The focus starts on the button first in tab order.

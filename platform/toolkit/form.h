@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <QPoint>
+
 #include "controls.h"
 #include "devicecontext.h"
 
@@ -84,8 +86,8 @@ class Form {
   // controls' own fonts.
   enum class BorderStyle { kSizable, kFixedDialog };
   void SetBorderStyle(BorderStyle style);
-  // The client area's top-left corner on the screen at the first showing, logical pixels; by
-  // default the window system places the window.
+  // The client area's top-left corner at the first showing, logical pixels from the top-left of
+  // the screen the program's active window is on; by default the window system places it.
   void SetClientPosition(int32_t x, int32_t y);
 
   const std::string& Caption() const { return caption_; }
@@ -144,7 +146,8 @@ class Form {
   DropHandler drop_;
   BorderStyle borderStyle_ = BorderStyle::kSizable;
   bool placed_ = false;  // a client position was given
-  int32_t clientX_ = 0, clientY_ = 0;
+  int32_t clientX_ = 0, clientY_ = 0;  // on the screen, from its top-left corner
+  QPoint screenOrigin_;                 // of the screen the form was placed on
   std::vector<std::unique_ptr<Menu>> menus_;
   std::vector<std::unique_ptr<HScrollBar>> scrollBars_;
   std::vector<std::unique_ptr<Label>> labels_;
