@@ -110,7 +110,11 @@ class LibavDecoder : public FrameDecoder {
     const AVCodecDescriptor* desc = avcodec_descriptor_get(id_);
     const bool intraOnly = desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
     reorder_ = desc && (desc->props & AV_CODEC_PROP_REORDER);
-    for (int32_t p = 0; p < PacketCount(); ++p)
+    // An index rebuilt from the chunks says nothing of keyframes: where the bitstream can tell,
+    // ask it, packet by packet as seeks need them, rather than decode from the start.
+    probeKeys_ = !intraOnly && !stream_.keyframesKnown && (id_ == AV_CODEC_ID_MPEG4 || id_ == AV_CODEC_ID_H264);
+    if (probeKeys_) keyState_.assign(static_cast<size_t>(PacketCount()), kUnknown);
+    for (int32_t p = 0; p < PacketCount() && !probeKeys_; ++p)
       if (p == 0 || intraOnly || (stream_.keyframesKnown && Packet(p).keyframe)) keys_.push_back(p);
     return true;
   }
@@ -124,16 +128,34 @@ class LibavDecoder : public FrameDecoder {
   }
 
  private:
-  int32_t KeyAtOrBefore(int32_t packet) const {
+  int32_t KeyAtOrBefore(int32_t packet) {
+    if (probeKeys_) {
+      for (int32_t p = packet; p > 0; --p)
+        if (IsKeyPacket(p)) return p;
+      return 0;
+    }
     auto it = std::upper_bound(keys_.begin(), keys_.end(), packet);
     return it == keys_.begin() ? 0 : *(it - 1);
   }
-  int32_t KeyBefore(int32_t key) const {
+  int32_t KeyBefore(int32_t key) {
+    if (probeKeys_) return key > 0 ? KeyAtOrBefore(key - 1) : -1;
     auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
     return it == keys_.begin() ? -1 : *(it - 1);
   }
 
-  bool CanContinueTo(int32_t d) const {
+  // An I-VOP (MPEG-4 part 2) or an IDR picture (H.264) starts a packet that decoding can
+  // start at. Each packet is read for it at most once.
+  bool IsKeyPacket(int32_t p) {
+    int8_t& state = keyState_[static_cast<size_t>(p)];
+    if (state == kUnknown) {
+      bool key = ReadPacket(p, probe_, 0) &&
+                 (id_ == AV_CODEC_ID_MPEG4 ? Mpeg4VopType(probe_) == 0 : H264HasIdr(probe_, extradata_));
+      state = key ? kKey : kNotKey;
+    }
+    return state == kKey;
+  }
+
+  bool CanContinueTo(int32_t d) {
     if (!synced_ || draining_ || d <= lastDisplay_) return false;
     if (havePending_ && pendingDisplay_ > d) return false;
     // Decoding on is right unless a keyframe lies ahead of what was already sent.
@@ -320,6 +342,9 @@ class LibavDecoder : public FrameDecoder {
   bool hasPalette_ = false, paletteSent_ = false;
   bool reorder_ = false;
   std::vector<int32_t> keys_;  // packets decoding may start at
+  bool probeKeys_ = false;     // keys_ unused: the packets are asked instead
+  static constexpr int8_t kUnknown = -1, kNotKey = 0, kKey = 1;
+  std::vector<int8_t> keyState_;  // per packet, when probing
 
   int32_t nextSend_ = 0;       // next packet to hand to the decoder
   bool sentAny_ = false;       // the decoder holds state that a seek must flush
