@@ -90,8 +90,9 @@ int main(int argc, char** argv) {
   if (info) {
     AVISTREAMINFO si;
     AVIStreamInfo(source.Stream(), &si, sizeof si);
-    std::printf("width %d\nheight %d\nframes %d\ncodec %s (%s)\n", source.biWidth(), source.biHeight(), frames,
-                si.szName, FourCCText(si.biCompression ? si.biCompression : si.fccHandler).c_str());
+    const uint32_t tag = si.biCompression > BI_BITFIELDS ? si.biCompression : si.fccHandler;
+    std::printf("width %d\nheight %d\nframes %d\ncodec %s%s\n", source.biWidth(), source.biHeight(), frames,
+                si.szName, tag ? (" (" + FourCCText(tag) + ")").c_str() : "");
     return 0;
   }
 
