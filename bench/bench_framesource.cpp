@@ -32,18 +32,21 @@ namespace {
 
 fs::path g_dir;
 
-std::string PathOf(const std::string& name) { return (g_dir / name).string(); }
+std::string PathOf(const std::string& name) {
+  return (g_dir / name).string();
+}
 
 void Ffmpeg(const std::string& args, const std::string& out) {
-  std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y " + args + " '" + PathOf(out) + "'";
+  std::string cmd =
+      "ffmpeg -nostdin -hide_banner -loglevel error -y " + args + " '" + PathOf(out) + "'";
   if (std::system(cmd.c_str()) != 0) {
     std::fprintf(stderr, "bench: could not make %s\n", out.c_str());
     std::exit(1);
   }
 }
 
-void MakeRaw(const std::string& name, int frames, int width, int height, AviWriterOptions options = {},
-             uint64_t gap = 0) {
+void MakeRaw(const std::string& name, int frames, int width, int height,
+             AviWriterOptions options = {}, uint64_t gap = 0) {
   AviWriter w(PathOf(name), AviWriter::Format(width, height, 24), options);
   std::vector<uint8_t> frame(static_cast<size_t>(DibStride(width, 24)) * height);
   for (int f = 0; f < frames; ++f) {
@@ -144,7 +147,8 @@ struct BareDecoder {
     ctx->thread_count = 0;
     if (video->format.size() > 40) {
       ctx->extradata_size = static_cast<int>(video->format.size() - 40);
-      ctx->extradata = static_cast<uint8_t*>(av_mallocz(video->format.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+      ctx->extradata =
+          static_cast<uint8_t*>(av_mallocz(video->format.size() + AV_INPUT_BUFFER_PADDING_SIZE));
       std::memcpy(ctx->extradata, video->format.data() + 40, video->format.size() - 40);
     }
     avcodec_open2(ctx, codec, nullptr);
@@ -163,8 +167,9 @@ struct BareDecoder {
   }
   bool Receive() { return avcodec_receive_frame(ctx, frame) == 0; }
   void Convert() {
-    sws = sws_getCachedContext(sws, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), width,
-                               height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    sws = sws_getCachedContext(sws, frame->width, frame->height,
+                               static_cast<AVPixelFormat>(frame->format), width, height,
+                               AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
     int stride = static_cast<int>(DibStride(width, 24));
     uint8_t* dst[4] = {out.data() + static_cast<size_t>(height - 1) * stride};
     int dstStride[4] = {-stride};
@@ -289,8 +294,10 @@ void BM_Libav_FromKeyframeGop250(benchmark::State& state) {
     for (int32_t p = k; p < static_cast<int32_t>(d.packets.size()) && shown < n; ++p) {
       d.Send(p);
       while (shown < n && d.Receive()) {
-        if (++shown == n) d.Convert();
-        else av_frame_unref(d.frame);
+        if (++shown == n)
+          d.Convert();
+        else
+          av_frame_unref(d.frame);
       }
     }
     i = (i + 1) % positions.size();
@@ -304,10 +311,11 @@ int main(int argc, char** argv) {
   MakeFiles();
   for (const char* codec : {"dv", "mjpeg", "raw"}) {
     std::string file = std::string(codec) + ".avi";
-    benchmark::RegisterBenchmark(("GetDIBAVI_Sequential/" + std::string(codec)).c_str(), BM_GetDIBAVI_Sequential,
-                                 file);
+    benchmark::RegisterBenchmark(("GetDIBAVI_Sequential/" + std::string(codec)).c_str(),
+                                 BM_GetDIBAVI_Sequential, file);
     if (std::string(codec) != "raw")
-      benchmark::RegisterBenchmark(("Libav_Sequential/" + std::string(codec)).c_str(), BM_Libav_Sequential, file);
+      benchmark::RegisterBenchmark(("Libav_Sequential/" + std::string(codec)).c_str(),
+                                   BM_Libav_Sequential, file);
   }
   benchmark::RegisterBenchmark("Memcpy_Frame", BM_Memcpy_Frame);
   benchmark::RegisterBenchmark("Memcpy_FrameUncached", BM_Memcpy_FrameUncached);
@@ -315,8 +323,12 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("Memcpy_HalfFrame", BM_Memcpy_HalfFrame);
   for (const char* kind : {"idx1", "odml"})
     benchmark::RegisterBenchmark(("Open/" + std::string(kind)).c_str(), BM_Open, std::string(kind))
-        ->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("GetDIBAVI_RandomGop250", BM_GetDIBAVI_RandomGop250, std::string("mpeg4.avi"))
+        ->Arg(1000)
+        ->Arg(10000)
+        ->Arg(100000)
+        ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("GetDIBAVI_RandomGop250", BM_GetDIBAVI_RandomGop250,
+                               std::string("mpeg4.avi"))
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("GetDIBAVI_RandomGop250_NoIndex", BM_GetDIBAVI_RandomGop250,
                                std::string("mpeg4-noindex.avi"))
@@ -336,7 +348,8 @@ int main(int argc, char** argv) {
                           {"GetDIBAVI_RandomGop250_NoIndex", "Libav_FromKeyframeGop250", 1.2}});
   for (const char* kind : {"idx1", "odml"}) {
     double ns = MeasuredNanoseconds("Open/" + std::string(kind) + "/100000");
-    if (ns > 0) std::printf("open of 100k frames (%s): %.1f ms (target <= 50 ms)\n", kind, ns / 1e6);
+    if (ns > 0)
+      std::printf("open of 100k frames (%s): %.1f ms (target <= 50 ms)\n", kind, ns / 1e6);
   }
   ReportOpenMemory();
   fs::remove_all(g_dir);

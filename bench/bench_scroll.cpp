@@ -37,13 +37,16 @@ namespace {
 
 fs::path g_dir;
 
-std::string PathOf(const std::string& name) { return (g_dir / name).string(); }
+std::string PathOf(const std::string& name) {
+  return (g_dir / name).string();
+}
 
 void MakeFiles() {
   g_dir = fs::temp_directory_path() / ("dovrel-bench-scroll-" + std::to_string(::getpid()));
   fs::create_directories(g_dir);
-  const std::string src = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
-                          "testsrc2=size=720x480:rate=30000/1001 -frames:v 60 ";
+  const std::string src =
+      "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+      "testsrc2=size=720x480:rate=30000/1001 -frames:v 60 ";
   for (auto [codec, name] : {std::pair{"-c:v dvvideo -pix_fmt yuv411p", "dv.avi"},
                              std::pair{"-c:v mjpeg -q:v 3 -pix_fmt yuvj422p", "mjpeg.avi"}})
     if (std::system((src + codec + " '" + PathOf(name) + "'").c_str()) != 0) std::exit(1);
@@ -70,7 +73,8 @@ void BM_ScrollStep(benchmark::State& state, const std::string& file) {
     p = static_cast<int16_t>(p % bar.Max() + 1);
     auto t0 = std::chrono::steady_clock::now();
     bar.SetValue(p);  // raises the change event: the whole step
-    steps.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    steps.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
   }
   std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
   state.counters["median_ms"] = steps[steps.size() / 2];
@@ -98,7 +102,8 @@ int main(int argc, char** argv) {
   std::vector<RatioCheck> checks;
   for (const char* codec : {"dv", "mjpeg", "raw"}) {
     const std::string file = std::string(codec) + ".avi";
-    const std::string step = "ScrollStep/" + std::string(codec), fetch = "FetchAlone/" + std::string(codec);
+    const std::string step = "ScrollStep/" + std::string(codec),
+                      fetch = "FetchAlone/" + std::string(codec);
     benchmark::RegisterBenchmark(step.c_str(), BM_ScrollStep, file)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(fetch.c_str(), BM_FetchAlone, file)->Unit(benchmark::kMillisecond);
     checks.push_back({step, fetch, 1.3});

@@ -24,10 +24,14 @@ class CollectingReporter : public benchmark::ConsoleReporter {
  private:
   static double Multiplier(benchmark::TimeUnit unit) {
     switch (unit) {
-      case benchmark::kSecond: return 1e9;
-      case benchmark::kMillisecond: return 1e6;
-      case benchmark::kMicrosecond: return 1e3;
-      default: return 1;
+      case benchmark::kSecond:
+        return 1e9;
+      case benchmark::kMillisecond:
+        return 1e6;
+      case benchmark::kMicrosecond:
+        return 1e3;
+      default:
+        return 1;
     }
   }
 };
@@ -48,8 +52,8 @@ int RunWithRatios(int argc, char** argv, const std::vector<RatioCheck>& checks) 
     double s = MeasuredNanoseconds(c.subject), b = MeasuredNanoseconds(c.baseline);
     if (s < 0 || b <= 0) continue;
     double r = s / b;
-    std::printf("%-44s %-34s %7.2fx %7.2fx %s\n", c.subject.c_str(), c.baseline.c_str(), r, c.target,
-                r <= c.target ? "ok" : "OVER");
+    std::printf("%-44s %-34s %7.2fx %7.2fx %s\n", c.subject.c_str(), c.baseline.c_str(), r,
+                c.target, r <= c.target ? "ok" : "OVER");
   }
   benchmark::Shutdown();
   return 0;

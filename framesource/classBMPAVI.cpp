@@ -1,20 +1,23 @@
 #include "classBMPAVI.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "checked.h"
 #include "msgbox.h"
 
 classBMPAVI::classBMPAVI() = default;  // bih starts as the request: 24-bit BI_RGB, size 0 x 0
 
-classBMPAVI::~classBMPAVI() { CloseAVI(); }
+classBMPAVI::~classBMPAVI() {
+  CloseAVI();
+}
 
 int16_t classBMPAVI::GetEnable(const std::string& strFileName) {
   strAVIFileName = strFileName;
@@ -44,8 +47,9 @@ int16_t classBMPAVI::OpenAVI() {
   BITMAPINFOHEADER frame0;
   std::memcpy(&frame0, lpPackedDIB, sizeof frame0);
   if (frame0.biSizeImage == 0)  // allowed for BI_RGB: the rows tell the size
-    frame0.biSizeImage = static_cast<uint32_t>(
-        MulLng(CLng(DibStride(frame0.biWidth, frame0.biBitCount)), CLng(std::abs(int64_t{frame0.biHeight}))));
+    frame0.biSizeImage =
+        static_cast<uint32_t>(MulLng(CLng(DibStride(frame0.biWidth, frame0.biBitCount)),
+                                     CLng(std::abs(int64_t{frame0.biHeight}))));
   const int32_t sizeImage = CLng(frame0.biSizeImage);
   const int32_t fileSize = AddLng(sizeImage, 54);
 
@@ -114,12 +118,14 @@ int16_t classBMPAVI::SeparateDIB(int16_t intSeparateType) {
     if (lngSrcPos < 0 || lngSrcPos >= length || lngDstPos < 0 || lngDstPos >= length ||
         lngDstPos + int64_t{rowBytes} > length)
       throw OutOfRangeError();
-    RtlMoveMemory(bytDIBBits.data() + lngDstPos, bytDIBBits.data() + lngSrcPos, static_cast<size_t>(rowBytes));
+    RtlMoveMemory(bytDIBBits.data() + lngDstPos, bytDIBBits.data() + lngSrcPos,
+                  static_cast<size_t>(rowBytes));
   }
   return kTrue;
 }
 
-int16_t classBMPAVI::PutToDC(HDC pHDC, int32_t XDest, int32_t YDest, int32_t WidthDC, int32_t HeightDC) {
+int16_t classBMPAVI::PutToDC(HDC pHDC, int32_t XDest, int32_t YDest, int32_t WidthDC,
+                             int32_t HeightDC) {
   if (bytDIBBits.empty()) throw OutOfRangeError();  // nothing was ever opened
   if (WidthDC < 0 || HeightDC < 0) return 0;
   // Never more scan lines than the buffer holds, whatever extent is asked.
@@ -128,8 +134,8 @@ int16_t classBMPAVI::PutToDC(HDC pHDC, int32_t XDest, int32_t YDest, int32_t Wid
   const uint32_t lines = static_cast<uint32_t>(std::min<int64_t>(HeightDC, rows));
   BITMAPINFO info{bih};
   int painted = SetDIBitsToDevice(pHDC, XDest, YDest, static_cast<uint32_t>(WidthDC),
-                                  static_cast<uint32_t>(HeightDC), 0, 0, 0, lines, bytDIBBits.data(),
-                                  &info, DIB_RGB_COLORS);
+                                  static_cast<uint32_t>(HeightDC), 0, 0, 0, lines,
+                                  bytDIBBits.data(), &info, DIB_RGB_COLORS);
   return CInt(painted);
 }
 
@@ -180,7 +186,9 @@ int16_t classBMPAVI::WriteToBMPFile(const std::string& strFileName) {
     mode = 0666 & ~mask;
   }
   const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : path.substr(0, slash);
   std::string temp = folder + "/.dovrel-XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) return kFalse;

@@ -21,7 +21,7 @@ inline constexpr const char* kMsgNoDecoder = "デコーダが不明なため圧�
 
 class classBMPAVI {
  public:
-  classBMPAVI();  // sets the requested format; makes no library call
+  classBMPAVI();   // sets the requested format; makes no library call
   ~classBMPAVI();  // runs CloseAVI
   classBMPAVI(const classBMPAVI&) = delete;
   classBMPAVI& operator=(const classBMPAVI&) = delete;
@@ -63,7 +63,7 @@ class classBMPAVI {
   PAVIFILE pAVIFile = nullptr;
   PAVISTREAM pAVIStream = nullptr;
   PGETFRAME pGetFrame = nullptr;
-  std::string strAVIFileName;  // path last passed to GetEnable
+  std::string strAVIFileName;            // path last passed to GetEnable
   const uint8_t* lpPackedDIB = nullptr;  // not owned: the decompressor's last frame
   std::vector<uint8_t> bytDIBBits;       // biSizeImage bytes, bottom-up BGR rows
   std::vector<uint8_t> bytInfoHeader;    // 40 bytes of frame 0's header

@@ -33,10 +33,22 @@ T CheckedNarrow(int64_t v) {
   return static_cast<T>(v);
 }
 
-inline int16_t CInt(int64_t v) { return CheckedNarrow<int16_t>(v); }
-inline int32_t CLng(int64_t v) { return CheckedNarrow<int32_t>(v); }
+inline int16_t CInt(int64_t v) {
+  return CheckedNarrow<int16_t>(v);
+}
+inline int32_t CLng(int64_t v) {
+  return CheckedNarrow<int32_t>(v);
+}
 
-inline int32_t AddLng(int32_t a, int32_t b) { return CLng(int64_t{a} + b); }
-inline int32_t SubLng(int32_t a, int32_t b) { return CLng(int64_t{a} - b); }
-inline int32_t MulLng(int32_t a, int32_t b) { return CLng(int64_t{a} * b); }
-inline int16_t MulInt(int16_t a, int16_t b) { return CInt(int32_t{a} * b); }
+inline int32_t AddLng(int32_t a, int32_t b) {
+  return CLng(int64_t{a} + b);
+}
+inline int32_t SubLng(int32_t a, int32_t b) {
+  return CLng(int64_t{a} - b);
+}
+inline int32_t MulLng(int32_t a, int32_t b) {
+  return CLng(int64_t{a} * b);
+}
+inline int16_t MulInt(int16_t a, int16_t b) {
+  return CInt(int32_t{a} * b);
+}

@@ -11,12 +11,12 @@
 #pragma pack(push, 1)
 struct BITMAPINFOHEADER {
   uint32_t biSize = 40;
-  int32_t biWidth = 0;        // pixels
-  int32_t biHeight = 0;       // rows; positive = bottom-up
+  int32_t biWidth = 0;   // pixels
+  int32_t biHeight = 0;  // rows; positive = bottom-up
   uint16_t biPlanes = 1;
   uint16_t biBitCount = 24;
-  uint32_t biCompression = 0; // BI_RGB
-  uint32_t biSizeImage = 0;   // bytes of pixel data, 0 allowed for BI_RGB
+  uint32_t biCompression = 0;  // BI_RGB
+  uint32_t biSizeImage = 0;    // bytes of pixel data, 0 allowed for BI_RGB
   int32_t biXPelsPerMeter = 0;
   int32_t biYPelsPerMeter = 0;
   uint32_t biClrUsed = 0;
@@ -31,7 +31,7 @@ struct BITMAPFILEHEADER {
   uint32_t bfSize = 0;      // length of the whole file in bytes
   uint16_t bfReserved1 = 0;
   uint16_t bfReserved2 = 0;
-  uint32_t bfOffBits = 0;   // offset of the pixel data
+  uint32_t bfOffBits = 0;  // offset of the pixel data
 };
 inline constexpr int kBitmapFileHeaderSize = 14;
 
@@ -69,8 +69,8 @@ constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
 inline constexpr uint32_t streamtypeVIDEO = MakeFourCC('v', 'i', 'd', 's');  // 0x73646976
 inline constexpr uint32_t streamtypeAUDIO = MakeFourCC('a', 'u', 'd', 's');
 
-struct AviFile;    // an opened AVI file (platform/avifile)
-struct AviStream;  // one stream of it
+struct AviFile;      // an opened AVI file (platform/avifile)
+struct AviStream;    // one stream of it
 struct AviGetFrame;  // a decompressor opened on a video stream
 using PAVIFILE = AviFile*;
 using PAVISTREAM = AviStream*;
@@ -83,17 +83,18 @@ struct AVISTREAMINFO {
   uint32_t fccHandler = 0;  // codec FourCC from the stream header (0 if none)
   uint32_t dwScale = 0;     // frame rate = dwRate / dwScale
   uint32_t dwRate = 0;
-  int32_t dwLength = 0;     // frames (positions) in the stream
+  int32_t dwLength = 0;        // frames (positions) in the stream
   uint32_t biCompression = 0;  // FourCC or BI_* of the stream's format
-  int32_t width = 0;        // frame size from the stream's format
-  int32_t height = 0;       // as stored: negative = top-down
-  char szName[64] = {};     // codec name, or "" if no decoder is known
+  int32_t width = 0;           // frame size from the stream's format
+  int32_t height = 0;          // as stored: negative = top-down
+  char szName[64] = {};        // codec name, or "" if no decoder is known
 };
 
 void AVIFileInit();  // begins one use of the library
 void AVIFileExit();  // ends one use; extra calls at zero do nothing
 // path: native (UTF-8) file name. 0 = opened.
-HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, uint32_t uMode, const CLSID* pclsidHandler);
+HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, uint32_t uMode,
+                    const CLSID* pclsidHandler);
 // fccType 0 = any stream; lParam = index among the streams of that type. 0 = found.
 HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, uint32_t fccType, int32_t lParam);
 // lpbiWanted: null or 24-bit BI_RGB (width/height ignored). Null result = no decompressor.

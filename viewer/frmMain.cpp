@@ -42,7 +42,8 @@ std::string Trim(const std::string& s) {  // leading and trailing blanks
 bool EndsWith(const std::string& name, const std::string& extension) {
   std::string last = Trim(name);
   last = last.substr(last.size() - std::min(last.size(), extension.size()));
-  std::transform(last.begin(), last.end(), last.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::transform(last.begin(), last.end(), last.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
   return last == extension;
 }
 
@@ -83,7 +84,9 @@ frmMain::frmMain() : tk::Form(723, 499) {
   OnActivate([this] { Form_Activate(); });
   OnClick([this] { Form_Click(); });
   OnUnload([this] { Form_Unload(); });
-  OnOLEDragDrop([this](tk::DataObject& data, int32_t&, int16_t, int16_t, float, float) { Form_OLEDragDrop(data); });
+  OnOLEDragDrop([this](tk::DataObject& data, int32_t&, int16_t, int16_t, float, float) {
+    Form_OLEDragDrop(data);
+  });
   HScroll.OnChange([this] { HScroll_Change(); });
   HScroll.OnScroll([this] { HScroll_Scroll(); });
   OpenFileMenu.OnClick([this] { OpenFileMenu_Click(); });
@@ -197,14 +200,18 @@ int16_t frmMain::ReachableFrameMax(bool whole) {
 
 // ---- Frame navigation and the two views ---------------------------------------------------------
 
-void frmMain::HScroll_Scroll() { PaintPosition(); }
+void frmMain::HScroll_Scroll() {
+  PaintPosition();
+}
 
-void frmMain::HScroll_Change() { PaintPosition(); }
+void frmMain::HScroll_Change() {
+  PaintPosition();
+}
 
 // Fetches, separates in the 1/60 view, and paints over the old picture without clearing.
 void frmMain::PaintPosition() {
   if (strAVIFile.empty()) return;  // no video: nothing to fetch from
-  std::string caption = " ";  // the sign place of a non-negative number
+  std::string caption = " ";       // the sign place of a non-negative number
   caption += std::to_string(HScroll.Value());
   Label.SetCaption(caption);
   lngFrameNo = GetFrameNo();
@@ -214,7 +221,9 @@ void frmMain::PaintPosition() {
   objBMPAVI->PutToDC(hDC(), 0, 20, lngDispWidth, lngDispHeight);
 }
 
-int32_t frmMain::GetFrameNo() { return FrameOfPosition(HScroll.Value(), bln30Mode != kFalse); }
+int32_t frmMain::GetFrameNo() {
+  return FrameOfPosition(HScroll.Value(), bln30Mode != kFalse);
+}
 
 int16_t frmMain::GetSeparateType() {
   return SeparateTypeOfPosition(HScroll.Value(), bln30Mode != kFalse, intDivLine);
@@ -240,11 +249,16 @@ void frmMain::Separate60Menu_Click() {
   }
 }
 
-void frmMain::OddDivMenu_Click() { intDivLine = 1; }
+void frmMain::OddDivMenu_Click() {
+  intDivLine = 1;
+}
 
-void frmMain::EvenDivMenu_Click() { intDivLine = 0; }
+void frmMain::EvenDivMenu_Click() {
+  intDivLine = 0;
+}
 
-// ---- The file commands ---------------------------------------------------------------------------
+// ---- The file commands
+// ---------------------------------------------------------------------------
 
 void frmMain::OpenFileMenu_Click() {
   strOpenFile.clear();

@@ -14,13 +14,13 @@
 // is never more than the file holds, and an index has at most one entry per 8 bytes of file
 // (every chunk has an 8-byte header), so memory follows the file's size, not its claims.
 // Writers use a handful of streams; a video stream after 64 others is not found.
-inline constexpr int kMaxStreams = 64;               // strl lists taken from hdrl
+inline constexpr int kMaxStreams = 64;  // strl lists taken from hdrl
 // Only 'rec ' lists inside movi are entered (one level in practice); hdrl and strl are read at
 // their fixed places and every other list is stepped over whole, so no nesting, however deep,
 // costs more than this many stack frames.
-inline constexpr int kMaxListDepth = 8;              // nesting of LIST chunks that is followed
+inline constexpr int kMaxListDepth = 8;  // nesting of LIST chunks that is followed
 // A 256-colour palette is 1 KB and codec data a few KB; anything past this is not kept.
-inline constexpr uint32_t kMaxFormatBytes = 1 << 20; // strf: header, palette, codec extradata
+inline constexpr uint32_t kMaxFormatBytes = 1 << 20;  // strf: header, palette, codec extradata
 // Above the largest uncompressed frame decoded (kMaxFramePixels at 32 bits, 160 MB).
 inline constexpr uint32_t kMaxChunkBytes = 256u << 20;  // one frame's data
 
@@ -38,15 +38,17 @@ struct AviStreamData {
   uint32_t fccHandler = 0;
   uint32_t dwScale = 0;
   uint32_t dwRate = 0;
-  uint32_t dwLength = 0;      // as declared: not trusted, the index decides
+  uint32_t dwLength = 0;        // as declared: not trusted, the index decides
   std::vector<uint8_t> format;  // the strf chunk's bytes (at most kMaxFormatBytes)
-  uint64_t indxOffset = 0;    // the strl's 'indx' data, 0 if none
+  uint64_t indxOffset = 0;      // the strl's 'indx' data, 0 if none
   uint32_t indxSize = 0;
   std::vector<AviChunk> chunks;  // one per position, in position order
   bool keyframesKnown = true;    // false when the index was rebuilt (every chunk then a key)
   AviIndexSource indexSource = AviIndexSource::kNone;
 
-  bool IsVideo() const { return fccType == streamtypeVIDEO || fccType == MakeFourCC('i', 'a', 'v', 's'); }
+  bool IsVideo() const {
+    return fccType == streamtypeVIDEO || fccType == MakeFourCC('i', 'a', 'v', 's');
+  }
 };
 
 struct AviContainer {

@@ -31,18 +31,25 @@ namespace {
 int g_uses = 0;
 
 // A video stream is usable when its header and a whole bitmap header are there.
-bool IsUsableVideo(const AviStreamData& s) { return s.hasHeader && s.IsVideo() && s.format.size() >= 40; }
+bool IsUsableVideo(const AviStreamData& s) {
+  return s.hasHeader && s.IsVideo() && s.format.size() >= 40;
+}
 }  // namespace
 
-void AVIFileInit() { ++g_uses; }
+void AVIFileInit() {
+  ++g_uses;
+}
 
 void AVIFileExit() {
   if (g_uses > 0) --g_uses;
 }
 
-int AVIFileUseCount() { return g_uses; }
+int AVIFileUseCount() {
+  return g_uses;
+}
 
-HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, uint32_t uMode, const CLSID* /*handler*/) {
+HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, uint32_t uMode,
+                    const CLSID* /*handler*/) {
   if (!ppfile) return AVIERR_BADPARAM;
   *ppfile = nullptr;
   if (!szFile || uMode != OF_READ || g_uses == 0) return AVIERR_BADPARAM;
@@ -61,7 +68,9 @@ HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, uint32_t fccType, in
   int32_t seen = 0;
   for (size_t i = 0; i < streams.size(); ++i) {
     const AviStreamData& s = streams[i];
-    bool matches = fccType == 0 ? s.hasHeader : fccType == streamtypeVIDEO ? s.IsVideo() : s.fccType == fccType;
+    bool matches = fccType == 0                 ? s.hasHeader
+                   : fccType == streamtypeVIDEO ? s.IsVideo()
+                                                : s.fccType == fccType;
     if (!matches || seen++ != lParam) continue;
     if (s.IsVideo() && !IsUsableVideo(s)) return AVIERR_BADFORMAT;
     auto* stream = new AviStream;
@@ -77,7 +86,8 @@ HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, uint32_t fccType, in
 PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWanted) {
   if (!pavi || !IsUsableVideo(pavi->data())) return nullptr;
   // We deliver 24-bit uncompressed frames at the stream's own size, whatever size is asked.
-  if (lpbiWanted && (lpbiWanted->biBitCount != 24 || lpbiWanted->biCompression != BI_RGB)) return nullptr;
+  if (lpbiWanted && (lpbiWanted->biBitCount != 24 || lpbiWanted->biCompression != BI_RGB))
+    return nullptr;
   auto decoder = FrameDecoder::Create(pavi->file->reader, pavi->data(), pavi->number);
   if (!decoder) return nullptr;
   auto* pg = new AviGetFrame;

@@ -46,7 +46,9 @@ bool ReadHeader(const FileReader& f, uint64_t at, uint64_t end, ChunkHeader* h) 
   return true;
 }
 
-uint64_t NextChunk(const ChunkHeader& h) { return h.data + h.size + (h.size & 1); }
+uint64_t NextChunk(const ChunkHeader& h) {
+  return h.data + h.size + (h.size & 1);
+}
 
 }  // namespace
 
@@ -65,7 +67,9 @@ int StreamOfChunkId(uint32_t id) {
 namespace {
 
 // Palette changes ("##pc") are not positions of a stream.
-bool IsPaletteChange(uint32_t id) { return ((id >> 16) & 0xFFFF) == ('p' | 'c' << 8); }
+bool IsPaletteChange(uint32_t id) {
+  return ((id >> 16) & 0xFFFF) == ('p' | 'c' << 8);
+}
 
 class Parser {
  public:
@@ -78,7 +82,8 @@ class Parser {
         Le32(form) != kAVI)
       return AVIERR_BADFORMAT;
     // A capture cut off before its sizes were written says 0 or too much: take the file.
-    uint64_t riffEnd = riff.size < 4 ? f_.size() : std::min<uint64_t>(riff.data + riff.size, f_.size());
+    uint64_t riffEnd =
+        riff.size < 4 ? f_.size() : std::min<uint64_t>(riff.data + riff.size, f_.size());
     WalkRiff({12, riffEnd}, /*first=*/true);
     if (!sawHdrl_) return AVIERR_BADFORMAT;
 
@@ -97,15 +102,18 @@ class Parser {
 
     for (size_t s = 0; s < out_->streams.size(); ++s) {
       AviStreamData& st = out_->streams[s];
-      if (st.indxOffset && ReadOpenDmlIndex(st, static_cast<int>(s))) st.indexSource = AviIndexSource::kOpenDml;
+      if (st.indxOffset && ReadOpenDmlIndex(st, static_cast<int>(s)))
+        st.indexSource = AviIndexSource::kOpenDml;
     }
-    bool needIdx1 = std::any_of(out_->streams.begin(), out_->streams.end(),
-                                [](const AviStreamData& st) { return st.indexSource == AviIndexSource::kNone; });
+    bool needIdx1 = std::any_of(
+        out_->streams.begin(), out_->streams.end(),
+        [](const AviStreamData& st) { return st.indexSource == AviIndexSource::kNone; });
     // idx1 covers only the first RIFF: with continuation RIFFs it is not the whole story.
     if (needIdx1 && idx1_.end > idx1_.begin && !sawAvix_) ReadIdx1();
     bool needScan = false;
     for (const AviStreamData& st : out_->streams)
-      if (st.indexSource == AviIndexSource::kNone || (st.IsVideo() && st.chunks.empty())) needScan = true;
+      if (st.indexSource == AviIndexSource::kNone || (st.IsVideo() && st.chunks.empty()))
+        needScan = true;
     if (needScan) Scan();
     return AVIERR_OK;
   }
@@ -198,12 +206,14 @@ class Parser {
       uint64_t off = base + Le32(e);
       uint32_t raw = Le32(e + 4);
       uint32_t size = raw & 0x7FFFFFFF;
-      if (off < 8 || off > f_.size() || size > f_.size() - off || size > kMaxChunkBytes) return false;
+      if (off < 8 || off > f_.size() || size > f_.size() - off || size > kMaxChunkBytes)
+        return false;
       // As with idx1, the first entry tells whether the index points at this stream's chunks
       // at all; one that does not is not used, so that the movi lists are scanned instead.
       if (i == 0) {
         ChunkHeader h;
-        if (!ReadHeader(f_, off - 8, f_.size(), &h) || StreamOfChunkId(h.id) != number) return false;
+        if (!ReadHeader(f_, off - 8, f_.size(), &h) || StreamOfChunkId(h.id) != number)
+          return false;
       }
       st.chunks.push_back({off, size, (raw & 0x80000000u) == 0});
     }
@@ -220,7 +230,8 @@ class Parser {
     bool ok = false;
     if (head[3] == AVI_INDEX_OF_CHUNKS) {
       ok = ReadStandardIndex(head, body, perEntry, count, st, number);
-    } else if (head[3] == AVI_INDEX_OF_INDEXES && perEntry >= 16 && count <= body.size() / perEntry) {
+    } else if (head[3] == AVI_INDEX_OF_INDEXES && perEntry >= 16 &&
+               count <= body.size() / perEntry) {
       ok = true;
       std::set<uint64_t> seen;
       uint64_t ixBytes = 0;
@@ -237,8 +248,8 @@ class Parser {
         ok = ok && f_.ReadAt(h.data, ix, h.size);
         if (ok) {
           std::vector<uint8_t> ixBody(ix.begin() + 24, ix.end());
-          ok = ReadStandardIndex(ix.data(), ixBody, size_t{Le16(ix.data())} * 4, Le32(ix.data() + 4), st,
-                                 number);
+          ok = ReadStandardIndex(ix.data(), ixBody, size_t{Le16(ix.data())} * 4,
+                                 Le32(ix.data() + 4), st, number);
         }
       }
     }

@@ -20,12 +20,15 @@ BITMAPINFOHEADER ReadInfoHeader(const std::vector<uint8_t>& f) {
   return h;
 }
 
-bool IsRawCompression(uint32_t c) { return c == BI_RGB || c == kDIB || c == kRGB || c == kRAW; }
+bool IsRawCompression(uint32_t c) {
+  return c == BI_RGB || c == kDIB || c == kRGB || c == kRAW;
+}
 
 // Uncompressed DIB frames, converted to 24-bit bottom-up rows.
 class RawDibDecoder : public FrameDecoder {
  public:
-  RawDibDecoder(const FileReader& file, const AviStreamData& stream, int number, const BITMAPINFOHEADER& h)
+  RawDibDecoder(const FileReader& file, const AviStreamData& stream, int number,
+                const BITMAPINFOHEADER& h)
       : FrameDecoder(file, stream, number, h.biWidth, h.biHeight < 0 ? -h.biHeight : h.biHeight),
         bits_(h.biBitCount),
         topDown_(h.biHeight < 0),
@@ -81,11 +84,15 @@ class RawDibDecoder : public FrameDecoder {
 
   void Convert() {
     for (int32_t y = 0; y < height(); ++y) {
-      const uint8_t* s = src_.data() + static_cast<int64_t>(topDown_ ? height() - 1 - y : y) * srcStride_;
+      const uint8_t* s =
+          src_.data() + static_cast<int64_t>(topDown_ ? height() - 1 - y : y) * srcStride_;
       uint8_t* d = Pixels() + y * stride();
       for (int32_t x = 0; x < width(); ++x, d += 3) {
         switch (bits_) {
-          case 1: case 2: case 4: case 8: {
+          case 1:
+          case 2:
+          case 4:
+          case 8: {
             int bitPos = x * bits_;
             uint32_t index = (s[bitPos >> 3] >> (8 - bits_ - (bitPos & 7))) & ((1u << bits_) - 1);
             std::memcpy(d, palette_[index].data(), 3);
@@ -93,7 +100,8 @@ class RawDibDecoder : public FrameDecoder {
           }
           case 16: {
             uint32_t v = Le16(s + 2 * x);
-            d[0] = Channel(v, masks_[2]), d[1] = Channel(v, masks_[1]), d[2] = Channel(v, masks_[0]);
+            d[0] = Channel(v, masks_[2]), d[1] = Channel(v, masks_[1]),
+            d[2] = Channel(v, masks_[0]);
             break;
           }
           case 24:
@@ -101,7 +109,8 @@ class RawDibDecoder : public FrameDecoder {
             break;
           default: {
             uint32_t v = Le32(s + 4 * x);
-            d[0] = Channel(v, masks_[2]), d[1] = Channel(v, masks_[1]), d[2] = Channel(v, masks_[0]);
+            d[0] = Channel(v, masks_[2]), d[1] = Channel(v, masks_[1]),
+            d[2] = Channel(v, masks_[0]);
           }
         }
       }
@@ -112,7 +121,7 @@ class RawDibDecoder : public FrameDecoder {
   bool topDown_;
   int64_t srcStride_;
   std::array<std::array<uint8_t, 3>, 256> palette_{};  // blue, green, red
-  std::array<uint32_t, 3> masks_{};                      // red, green, blue
+  std::array<uint32_t, 3> masks_{};                    // red, green, blue
   std::vector<uint8_t> src_;
   int32_t shown_ = -1;  // packet whose picture the DIB holds
 };
@@ -178,18 +187,20 @@ bool FrameDecoder::ReadPacket(int32_t packet, std::vector<uint8_t>& out, size_t 
   return true;
 }
 
-std::unique_ptr<FrameDecoder> FrameDecoder::Create(const FileReader& file, const AviStreamData& stream,
-                                                   int streamNumber) {
+std::unique_ptr<FrameDecoder> FrameDecoder::Create(const FileReader& file,
+                                                   const AviStreamData& stream, int streamNumber) {
   if (stream.format.size() < 40) return nullptr;
   BITMAPINFOHEADER h = ReadInfoHeader(stream.format);
   int64_t w = h.biWidth, ht = h.biHeight < 0 ? -int64_t{h.biHeight} : h.biHeight;
-  if (w <= 0 || ht <= 0 || w > kMaxFrameDimension || ht > kMaxFrameDimension || w * ht > kMaxFramePixels)
+  if (w <= 0 || ht <= 0 || w > kMaxFrameDimension || ht > kMaxFrameDimension ||
+      w * ht > kMaxFramePixels)
     return nullptr;
   if (IsRawCompression(h.biCompression) || h.biCompression == BI_BITFIELDS) {
     bool ok = h.biCompression == BI_BITFIELDS
                   ? (h.biBitCount == 16 || h.biBitCount == 32) && stream.format.size() >= 52
-                  : h.biBitCount == 1 || h.biBitCount == 2 || h.biBitCount == 4 || h.biBitCount == 8 ||
-                        h.biBitCount == 16 || h.biBitCount == 24 || h.biBitCount == 32;
+                  : h.biBitCount == 1 || h.biBitCount == 2 || h.biBitCount == 4 ||
+                        h.biBitCount == 8 || h.biBitCount == 16 || h.biBitCount == 24 ||
+                        h.biBitCount == 32;
     if (!ok) return nullptr;
     return std::make_unique<RawDibDecoder>(file, stream, streamNumber, h);
   }

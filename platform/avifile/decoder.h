@@ -35,8 +35,8 @@ class FrameDecoder {
   virtual const uint8_t* GetFrame(int32_t pos) = 0;
 
  protected:
-  FrameDecoder(const FileReader& file, const AviStreamData& stream, int streamNumber,
-               int32_t width, int32_t height);
+  FrameDecoder(const FileReader& file, const AviStreamData& stream, int streamNumber, int32_t width,
+               int32_t height);
 
   // The non-empty chunks, in order; positions of empty chunks show the packet before them.
   int32_t PacketCount() const { return static_cast<int32_t>(packets_.size()); }

@@ -1,9 +1,10 @@
 #include "filereader.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 FileReader::~FileReader() {
   if (fd_ >= 0) ::close(fd_);

@@ -61,7 +61,8 @@ bool H264HasIdr(const std::vector<uint8_t>& p, const std::vector<uint8_t>& extra
 
 class LibavDecoder : public FrameDecoder {
  public:
-  LibavDecoder(const FileReader& file, const AviStreamData& stream, int number, const BITMAPINFOHEADER& h)
+  LibavDecoder(const FileReader& file, const AviStreamData& stream, int number,
+               const BITMAPINFOHEADER& h)
       : FrameDecoder(file, stream, number, h.biWidth, h.biHeight < 0 ? -h.biHeight : h.biHeight) {}
 
   ~LibavDecoder() override {
@@ -74,7 +75,8 @@ class LibavDecoder : public FrameDecoder {
 
   bool Init(const BITMAPINFOHEADER& h) {
     CodecChoice choice = ChooseCodec(stream_, h);
-    const AVCodec* codec = choice.id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(choice.id);
+    const AVCodec* codec =
+        choice.id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(choice.id);
     if (!codec) return false;
     id_ = choice.id;
     ctx_ = avcodec_alloc_context3(codec);
@@ -100,7 +102,8 @@ class LibavDecoder : public FrameDecoder {
     } else if (f.size() > 40) {
       // Codec data follows the 40 header bytes; writers count it in biSize (HuffYUV's tables).
       extradata_.assign(f.begin() + 40, f.end());
-      ctx_->extradata = static_cast<uint8_t*>(av_mallocz(extradata_.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+      ctx_->extradata =
+          static_cast<uint8_t*>(av_mallocz(extradata_.size() + AV_INPUT_BUFFER_PADDING_SIZE));
       if (!ctx_->extradata) return false;
       std::memcpy(ctx_->extradata, extradata_.data(), extradata_.size());
       ctx_->extradata_size = static_cast<int>(extradata_.size());
@@ -112,7 +115,8 @@ class LibavDecoder : public FrameDecoder {
     reorder_ = desc && (desc->props & AV_CODEC_PROP_REORDER);
     // An index rebuilt from the chunks says nothing of keyframes: where the bitstream can tell,
     // ask it, packet by packet as seeks need them, rather than decode from the start.
-    probeKeys_ = !intraOnly && !stream_.keyframesKnown && (id_ == AV_CODEC_ID_MPEG4 || id_ == AV_CODEC_ID_H264);
+    probeKeys_ = !intraOnly && !stream_.keyframesKnown &&
+                 (id_ == AV_CODEC_ID_MPEG4 || id_ == AV_CODEC_ID_H264);
     if (probeKeys_) keyState_.assign(static_cast<size_t>(PacketCount()), kUnknown);
     for (int32_t p = 0; p < PacketCount() && !probeKeys_; ++p)
       if (p == 0 || intraOnly || (stream_.keyframesKnown && Packet(p).keyframe)) keys_.push_back(p);
@@ -148,8 +152,9 @@ class LibavDecoder : public FrameDecoder {
   bool IsKeyPacket(int32_t p) {
     int8_t& state = keyState_[static_cast<size_t>(p)];
     if (state == kUnknown) {
-      bool key = ReadPacket(p, probe_, 0) &&
-                 (id_ == AV_CODEC_ID_MPEG4 ? Mpeg4VopType(probe_) == 0 : H264HasIdr(probe_, extradata_));
+      bool key =
+          ReadPacket(p, probe_, 0) &&
+          (id_ == AV_CODEC_ID_MPEG4 ? Mpeg4VopType(probe_) == 0 : H264HasIdr(probe_, extradata_));
       state = key ? kKey : kNotKey;
     }
     return state == kKey;
@@ -173,7 +178,8 @@ class LibavDecoder : public FrameDecoder {
         ++n;
       return n;
     }
-    if (id_ == AV_CODEC_ID_H264 && ReadPacket(k, probe_, 0) && H264HasIdr(probe_, extradata_)) return 0;
+    if (id_ == AV_CODEC_ID_H264 && ReadPacket(k, probe_, 0) && H264HasIdr(probe_, extradata_))
+      return 0;
     return std::nullopt;
   }
 
@@ -241,7 +247,8 @@ class LibavDecoder : public FrameDecoder {
       return true;
     }
     if (!anchored_) {
-      if (pts == AV_NOPTS_VALUE || (anchorExact_ ? pts != anchorPts_ : pts < anchorPts_)) return false;
+      if (pts == AV_NOPTS_VALUE || (anchorExact_ ? pts != anchorPts_ : pts < anchorPts_))
+        return false;
       anchored_ = true;
       nextDisplay_ = anchorDisplay_;
     }
@@ -293,8 +300,9 @@ class LibavDecoder : public FrameDecoder {
   const uint8_t* Show(AVFrame* f, int32_t d) {
     const uint8_t* result = nullptr;
     if (f->width > 0 && f->height > 0) {
-      sws_ = sws_getCachedContext(sws_, f->width, f->height, static_cast<AVPixelFormat>(f->format), width(),
-                                  height(), AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+      sws_ = sws_getCachedContext(sws_, f->width, f->height, static_cast<AVPixelFormat>(f->format),
+                                  width(), height(), AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr,
+                                  nullptr, nullptr);
       if (sws_) {
         // swscale writes whole blocks of pixels and converts a row in full only when the row
         // has room for them: other widths go through rows padded as ffmpeg's own frames are.
@@ -305,7 +313,8 @@ class LibavDecoder : public FrameDecoder {
           sws_scale(sws_, f->data, f->linesize, 0, f->height, dst, dstStride);
         } else {
           const size_t rowBytes = static_cast<size_t>(width()) * 3;
-          const size_t padded = (((static_cast<size_t>(width()) + 31) / 32 * 32 * 3) + 63) / 64 * 64;
+          const size_t padded =
+              (((static_cast<size_t>(width()) + 31) / 32 * 32 * 3) + 63) / 64 * 64;
           if (!scratch_) scratch_.reset(static_cast<uint8_t*>(av_malloc(padded * height() + 64)));
           if (!scratch_) {
             av_frame_unref(f);
@@ -316,7 +325,8 @@ class LibavDecoder : public FrameDecoder {
           sws_scale(sws_, f->data, f->linesize, 0, f->height, dst, dstStride);
           uint8_t* pixels = Pixels();
           for (int32_t y = 0; y < height(); ++y)
-            std::memcpy(pixels + (height() - 1 - y) * stride(), scratch_.get() + y * padded, rowBytes);
+            std::memcpy(pixels + (height() - 1 - y) * stride(), scratch_.get() + y * padded,
+                        rowBytes);
         }
         shown_ = d;
         result = Dib();
@@ -346,16 +356,16 @@ class LibavDecoder : public FrameDecoder {
   static constexpr int8_t kUnknown = -1, kNotKey = 0, kKey = 1;
   std::vector<int8_t> keyState_;  // per packet, when probing
 
-  int32_t nextSend_ = 0;       // next packet to hand to the decoder
-  bool sentAny_ = false;       // the decoder holds state that a seek must flush
-  bool draining_ = false;      // the end was signalled: a seek must come before more packets
-  bool synced_ = false;        // the numbering of pictures below is valid
-  int32_t lastDisplay_ = -1;   // display number of the last picture taken, -1 if none
+  int32_t nextSend_ = 0;      // next packet to hand to the decoder
+  bool sentAny_ = false;      // the decoder holds state that a seek must flush
+  bool draining_ = false;     // the end was signalled: a seek must come before more packets
+  bool synced_ = false;       // the numbering of pictures below is valid
+  int32_t lastDisplay_ = -1;  // display number of the last picture taken, -1 if none
   bool havePending_ = false;
   int32_t pendingDisplay_ = -1;
-  int32_t shown_ = -1;         // display number of the picture in the DIB, -1 if none
+  int32_t shown_ = -1;  // display number of the picture in the DIB, -1 if none
   // Reordering streams: pictures are numbered from the anchor on.
-  int64_t anchorPts_ = 0;      // packet whose picture (exact) or later pictures (not exact) anchor
+  int64_t anchorPts_ = 0;  // packet whose picture (exact) or later pictures (not exact) anchor
   bool anchorExact_ = false;
   int32_t anchorDisplay_ = 0;  // display number of the anchor picture
   bool anchored_ = true;
@@ -364,8 +374,9 @@ class LibavDecoder : public FrameDecoder {
 
 }  // namespace
 
-std::unique_ptr<FrameDecoder> CreateLibavDecoder(const FileReader& file, const AviStreamData& stream,
-                                                 int streamNumber, const BITMAPINFOHEADER& format) {
+std::unique_ptr<FrameDecoder> CreateLibavDecoder(const FileReader& file,
+                                                 const AviStreamData& stream, int streamNumber,
+                                                 const BITMAPINFOHEADER& format) {
   // The viewer has no console: the decoders' complaints about damaged packets go nowhere.
   static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
   (void)quiet;

@@ -6,6 +6,7 @@
 
 #include "decoder.h"
 
-std::unique_ptr<FrameDecoder> CreateLibavDecoder(const FileReader& file, const AviStreamData& stream,
-                                                 int streamNumber, const BITMAPINFOHEADER& format);
+std::unique_ptr<FrameDecoder> CreateLibavDecoder(const FileReader& file,
+                                                 const AviStreamData& stream, int streamNumber,
+                                                 const BITMAPINFOHEADER& format);
 std::string LibavCodecName(const AviStreamData& stream, const BITMAPINFOHEADER& format);

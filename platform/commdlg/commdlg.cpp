@@ -5,7 +5,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -33,8 +32,9 @@ FileDialogRequest RequestOf(const OPENFILENAME& ofn, bool save) {
     std::string pattern = p;
     p += pattern.size() + 1;
     const std::string shown = "(" + pattern + ")";
-    const bool showsPattern = description.size() >= shown.size() &&
-                              description.compare(description.size() - shown.size(), shown.size(), shown) == 0;
+    const bool showsPattern =
+        description.size() >= shown.size() &&
+        description.compare(description.size() - shown.size(), shown.size(), shown) == 0;
     entries.push_back(showsPattern ? description : description + " " + shown);
     if (pattern.empty()) break;
   }
@@ -49,17 +49,21 @@ FileDialogRequest RequestOf(const OPENFILENAME& ofn, bool save) {
 std::optional<std::string> ShowQtDialog(const FileDialogRequest& r) {
   const QString dir = QFile::decodeName(r.initialDir.c_str());
   for (;;) {
-    QFileDialog dialog(r.owner, QString::fromUtf8(r.title.c_str()), dir, QString::fromUtf8(r.nameFilter.c_str()));
+    QFileDialog dialog(r.owner, QString::fromUtf8(r.title.c_str()), dir,
+                       QString::fromUtf8(r.nameFilter.c_str()));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    dialog.setFileMode((r.flags & OFN_FILEMUSTEXIST) ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setFileMode((r.flags & OFN_FILEMUSTEXIST) ? QFileDialog::ExistingFile
+                                                     : QFileDialog::AnyFile);
     if (!(r.flags & OFN_OVERWRITEPROMPT)) dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    if (!r.selectedFilter.empty()) dialog.selectNameFilter(QString::fromUtf8(r.selectedFilter.c_str()));
+    if (!r.selectedFilter.empty())
+      dialog.selectNameFilter(QString::fromUtf8(r.selectedFilter.c_str()));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     const QString chosen = dialog.selectedFiles().first();
     if ((r.flags & OFN_PATHMUSTEXIST) && !QFileInfo(chosen).absoluteDir().exists()) {
-      QMessageBox::warning(&dialog, dialog.windowTitle(),
-                           QStringLiteral("%1\nフォルダが見つかりません。").arg(QFileInfo(chosen).absolutePath()));
+      QMessageBox::warning(
+          &dialog, dialog.windowTitle(),
+          QStringLiteral("%1\nフォルダが見つかりません。").arg(QFileInfo(chosen).absolutePath()));
       continue;
     }
     return std::string(QFile::encodeName(QDir::toNativeSeparators(chosen)).constData());
@@ -77,8 +81,8 @@ int RunDialog(OPENFILENAME* ofn, bool save) {
   const size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
   const size_t dot = path->rfind('.');
   ofn->nFileOffset = static_cast<uint16_t>(std::min<size_t>(nameAt, UINT16_MAX));
-  ofn->nFileExtension =
-      static_cast<uint16_t>(dot != std::string::npos && dot > nameAt ? std::min<size_t>(dot + 1, UINT16_MAX) : 0);
+  ofn->nFileExtension = static_cast<uint16_t>(
+      dot != std::string::npos && dot > nameAt ? std::min<size_t>(dot + 1, UINT16_MAX) : 0);
   if (ofn->lpstrFileTitle && ofn->nMaxFileTitle > 0) {
     std::string name = path->substr(nameAt);
     size_t n = std::min<size_t>(name.size(), ofn->nMaxFileTitle - 1);
@@ -90,8 +94,12 @@ int RunDialog(OPENFILENAME* ofn, bool save) {
 
 }  // namespace
 
-int GetOpenFileNameA(OPENFILENAME* ofn) { return RunDialog(ofn, false); }
-int GetSaveFileNameA(OPENFILENAME* ofn) { return RunDialog(ofn, true); }
+int GetOpenFileNameA(OPENFILENAME* ofn) {
+  return RunDialog(ofn, false);
+}
+int GetSaveFileNameA(OPENFILENAME* ofn) {
+  return RunDialog(ofn, true);
+}
 
 FileDialogAnswerer SetFileDialogAnswerer(FileDialogAnswerer answerer) {
   return std::exchange(Answerer(), std::move(answerer));

@@ -19,21 +19,21 @@ inline constexpr uint32_t OFN_FILEMUSTEXIST = 0x1000;
 // Native widths: pointers and handles are this platform's.
 struct OPENFILENAME {
   uint32_t lStructSize = sizeof(OPENFILENAME);
-  HWND hwndOwner = nullptr;           // the dialog's owner, or none
+  HWND hwndOwner = nullptr;  // the dialog's owner, or none
   void* hInstance = nullptr;
   const char* lpstrFilter = nullptr;  // "description\0pattern\0" pairs, then one more NUL
   char* lpstrCustomFilter = nullptr;
   uint32_t nMaxCustFilter = 0;
-  uint32_t nFilterIndex = 0;          // 1-based pair to start with; past the end = the last
-  char* lpstrFile = nullptr;          // in: initial name; out: the full path, NUL-terminated
-  uint32_t nMaxFile = 0;              // bytes of lpstrFile
-  char* lpstrFileTitle = nullptr;     // out: the file's name alone
+  uint32_t nFilterIndex = 0;       // 1-based pair to start with; past the end = the last
+  char* lpstrFile = nullptr;       // in: initial name; out: the full path, NUL-terminated
+  uint32_t nMaxFile = 0;           // bytes of lpstrFile
+  char* lpstrFileTitle = nullptr;  // out: the file's name alone
   uint32_t nMaxFileTitle = 0;
   const char* lpstrInitialDir = nullptr;
-  const char* lpstrTitle = nullptr;   // none: the dialog's default title
+  const char* lpstrTitle = nullptr;  // none: the dialog's default title
   uint32_t Flags = 0;
-  uint16_t nFileOffset = 0;           // out: where the name starts in lpstrFile
-  uint16_t nFileExtension = 0;        // out: where the extension starts, 0 if none
+  uint16_t nFileOffset = 0;     // out: where the name starts in lpstrFile
+  uint16_t nFileExtension = 0;  // out: where the extension starts, 0 if none
   const char* lpstrDefExt = nullptr;
   intptr_t lCustData = 0;
   void* lpfnHook = nullptr;

@@ -26,7 +26,9 @@ class DeviceContext {
 
   void Fill(uint32_t rgb);  // the whole surface
   // Called with the area just painted, so that a window can show it.
-  void SetPaintNotifier(std::function<void(const PaintRect&)> notify) { notify_ = std::move(notify); }
+  void SetPaintNotifier(std::function<void(const PaintRect&)> notify) {
+    notify_ = std::move(notify);
+  }
   void NotifyPainted(const PaintRect& r) {
     if (notify_) notify_(r);
   }

@@ -20,7 +20,8 @@ void ConvertRowPlain(const uint8_t* src, uint32_t* dst, int32_t count) {
     dst[i + 2] = uint32_t{src[6]} | uint32_t{src[7]} << 8 | uint32_t{src[8]} << 16;
     dst[i + 3] = uint32_t{src[9]} | uint32_t{src[10]} << 8 | uint32_t{src[11]} << 16;
   }
-  for (; i < count; ++i, src += 3) dst[i] = uint32_t{src[0]} | uint32_t{src[1]} << 8 | uint32_t{src[2]} << 16;
+  for (; i < count; ++i, src += 3)
+    dst[i] = uint32_t{src[0]} | uint32_t{src[1]} << 8 | uint32_t{src[2]} << 16;
 }
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -72,11 +73,13 @@ int SetDIBitsToDevice(HDC hdc, int32_t xDest, int32_t yDest, uint32_t w, uint32_
   if (endScan <= firstScan) return 0;
 
   const int64_t x0 = std::max<int64_t>({xSrc, 0, int64_t{xSrc} - xDest});
-  const int64_t x1 = std::min<int64_t>({int64_t{xSrc} + w, width, int64_t{xSrc} - xDest + hdc->width()});
+  const int64_t x1 =
+      std::min<int64_t>({int64_t{xSrc} + w, width, int64_t{xSrc} - xDest + hdc->width()});
   int64_t painted = 0;
   if (x1 > x0) {
     const int64_t top = int64_t{ySrc} + h - 1;  // picture row shown at yDest
-    const int64_t yLow = std::max<int64_t>({ySrc, firstScan, top - (int64_t{hdc->height()} - 1 - yDest)});
+    const int64_t yLow =
+        std::max<int64_t>({ySrc, firstScan, top - (int64_t{hdc->height()} - 1 - yDest)});
     const int64_t yHigh = std::min<int64_t>({top, endScan - 1, top - (0 - int64_t{yDest})});
     const auto* bits = static_cast<const uint8_t*>(lpvBits);
     for (int64_t y = yLow; y <= yHigh; ++y) {
@@ -96,4 +99,3 @@ int SetDIBitsToDevice(HDC hdc, int32_t xDest, int32_t yDest, uint32_t w, uint32_
   }
   return static_cast<int>(endScan - firstScan);
 }
-

@@ -269,7 +269,8 @@ void Form::Show() {
         window_->setScreen(screen);
         screenOrigin_ = screen->geometry().topLeft();
       }
-      window_->setGeometry(QRect(screenOrigin_ + QPoint(clientX_, clientY_ - barHeight), window_->size()));
+      window_->setGeometry(
+          QRect(screenOrigin_ + QPoint(clientX_, clientY_ - barHeight), window_->size()));
     }
   }
   window_->show();
@@ -283,7 +284,8 @@ void Form::Show() {
   }
   if (placed_) {
     const QPoint offset = client_->mapTo(window_, QPoint(0, 0));
-    window_->setGeometry(QRect(screenOrigin_ + QPoint(clientX_, clientY_) - offset, window_->size()));
+    window_->setGeometry(
+        QRect(screenOrigin_ + QPoint(clientX_, clientY_) - offset, window_->size()));
   }
   if (borderStyle_ == BorderStyle::kFixedDialog) window_->setFixedSize(window_->size());
   // The focus starts on the button first in tab order.

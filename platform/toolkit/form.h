@@ -7,13 +7,12 @@
 // else repaints it: clear it with Cls and paint it again where a full repaint is wanted.
 #pragma once
 
+#include <QPoint>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <QPoint>
 
 #include "controls.h"
 #include "devicecontext.h"
@@ -145,9 +144,9 @@ class Form {
   std::function<void()> load_, activate_, click_, unload_;
   DropHandler drop_;
   BorderStyle borderStyle_ = BorderStyle::kSizable;
-  bool placed_ = false;  // a client position was given
+  bool placed_ = false;                // a client position was given
   int32_t clientX_ = 0, clientY_ = 0;  // on the screen, from its top-left corner
-  QPoint screenOrigin_;                 // of the screen the form was placed on
+  QPoint screenOrigin_;                // of the screen the form was placed on
   std::vector<std::unique_ptr<Menu>> menus_;
   std::vector<std::unique_ptr<HScrollBar>> scrollBars_;
   std::vector<std::unique_ptr<Label>> labels_;

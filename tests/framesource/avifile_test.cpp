@@ -307,7 +307,8 @@ TEST(Index, Idx1SizeLargerThanTheChunkTakesTheChunksSize) {
   std::vector<uint8_t> bad = ReadFile(path);
   const size_t idx1 = Find(bad, "idx1");
   ASSERT_NE(idx1, std::string::npos);
-  for (int entry = 0; entry < frames; ++entry) Put32(bad, idx1 + 8 + 16 * entry + 12, Stride(w) * h + 100);
+  for (int entry = 0; entry < frames; ++entry)
+    Put32(bad, idx1 + 8 + 16 * entry + 12, Stride(w) * h + 100);
   WriteFile(path, bad);
   ExpectFrames(path, Patterns(w, h, frames), w, h, Reverse(frames));
 }

@@ -279,8 +279,12 @@ AllocationWatch::AllocationWatch() {
   g_largest = 0;
   g_watching = true;
 }
-AllocationWatch::~AllocationWatch() { g_watching = false; }
-size_t AllocationWatch::largest() const { return g_largest; }
+AllocationWatch::~AllocationWatch() {
+  g_watching = false;
+}
+size_t AllocationWatch::largest() const {
+  return g_largest;
+}
 
 MessageRecorder::MessageRecorder() {
   previous_ = SetMessageBoxHandler([this](const std::string& text) { messages_.push_back(text); });
@@ -303,11 +307,21 @@ void* operator new(size_t size) {
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
-void* operator new[](size_t size) { return ::operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void* operator new[](size_t size) {
+  return ::operator new(size);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+  std::free(p);
+}
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif

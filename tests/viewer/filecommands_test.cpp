@@ -91,8 +91,9 @@ TEST_F(FileCommands, SaveNamesTheFileAndWritesThePictureOnTheScreen) {
   struct Case {
     std::string answer, written;
   };
-  for (const Case& c : {Case{"shot", "shot.bmp"}, Case{"shot.BMP", "shot.BMP"},
-                        Case{"shot.bmp  ", "shot.bmp  "}, Case{"a", "a.bmp"}, Case{"写真", "写真.bmp"}}) {
+  for (const Case& c :
+       {Case{"shot", "shot.bmp"}, Case{"shot.BMP", "shot.BMP"}, Case{"shot.bmp  ", "shot.bmp  "},
+        Case{"a", "a.bmp"}, Case{"写真", "写真.bmp"}}) {
     SCOPED_TRACE(c.answer);
     form->hDC()->Fill(0x123456);
     requests.clear();
@@ -112,7 +113,8 @@ TEST_F(FileCommands, SaveNamesTheFileAndWritesThePictureOnTheScreen) {
     // The pixels are the buffer as shown: the separated field, row pairs equal.
     const std::vector<uint8_t>& buffer = probe.Source()->DIBBits();
     EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), file.begin() + 54));
-    EXPECT_TRUE(std::equal(file.begin() + 54 + 2160 * 1, file.begin() + 54 + 2160 * 2, file.begin() + 54 + 2160 * 2));
+    EXPECT_TRUE(std::equal(file.begin() + 54 + 2160 * 1, file.begin() + 54 + 2160 * 2,
+                           file.begin() + 54 + 2160 * 2));
     ExpectPicture(*probe.Source());  // repainted after the save
   }
   EXPECT_FALSE(std::filesystem::exists(PathIn("shot.BMP.bmp")));
@@ -154,7 +156,8 @@ class Drops : public FileCommands {
   bool Drop(const std::vector<std::string>& paths) {
     QMimeData data;
     QList<QUrl> urls;
-    for (const std::string& p : paths) urls.push_back(QUrl::fromLocalFile(QString::fromUtf8(p.c_str())));
+    for (const std::string& p : paths)
+      urls.push_back(QUrl::fromLocalFile(QString::fromUtf8(p.c_str())));
     data.setUrls(urls);
     return form->SimulateDrop(data);
   }
@@ -209,7 +212,8 @@ TEST_F(Drops, AJapanesePathOpensSavesAndDrops) {
   Save(PathIn("日本語のフォルダ/静止画"));
   const std::vector<uint8_t> file = Read(PathIn("日本語のフォルダ/静止画.bmp"));
   ASSERT_EQ(file.size(), 54u + 1036800u);
-  EXPECT_TRUE(std::equal(probe.Source()->DIBBits().begin(), probe.Source()->DIBBits().end(), file.begin() + 54));
+  EXPECT_TRUE(std::equal(probe.Source()->DIBBits().begin(), probe.Source()->DIBBits().end(),
+                         file.begin() + 54));
   Open(clip);
   EXPECT_EQ(probe.strAVIFile(), clip);
   EXPECT_TRUE(messages.empty());

@@ -16,9 +16,8 @@
 #include <memory>
 
 #include "aviwriter.h"
-#include "recorders.h"
-
 #include "mainwindow.h"
+#include "recorders.h"
 
 namespace {
 

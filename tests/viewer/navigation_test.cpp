@@ -51,7 +51,8 @@ TEST_F(Navigation, AFailedLoadWithNothingLoadedChangesNothing) {
 
 TEST_F(Navigation, LoadingShowsFrameZeroInTheWholeFrameView) {
   frmMainProbe probe(*form);
-  const std::string path = MakeClip("ビデオ クリップ.avi", 720, 481, 10);  // odd height, Japanese name
+  const std::string path =
+      MakeClip("ビデオ クリップ.avi", 720, 481, 10);  // odd height, Japanese name
   form->hDC()->Fill(0x123456);
   probe.Load(path);
   EXPECT_TRUE(messages.empty());
@@ -108,8 +109,10 @@ TEST_F(Navigation, FieldViewMapsTwoPositionsToEachFrame) {
   };
   for (int16_t priority : {0, 1}) {
     if (priority) probe.Odd();
-    for (Step s : {Step{0, 0, 0, 1}, Step{1, 0, 1, 0}, Step{2, 1, 0, 1}, Step{3, 1, 1, 0}, Step{18, 9, 0, 1}}) {
-      SCOPED_TRACE("priority " + std::to_string(priority) + ", position " + std::to_string(s.position));
+    for (Step s : {Step{0, 0, 0, 1}, Step{1, 0, 1, 0}, Step{2, 1, 0, 1}, Step{3, 1, 1, 0},
+                   Step{18, 9, 0, 1}}) {
+      SCOPED_TRACE("priority " + std::to_string(priority) + ", position " +
+                   std::to_string(s.position));
       SetValue(s.position == 0 ? 1 : s.position);
       SetValue(s.position);
       const int type = priority ? s.typeOdd : s.typeEven;
@@ -217,12 +220,14 @@ TEST_F(Navigation, APreviousVideoThatHasGoneLeavesTheStartUpState) {
   SetValue(2);
   std::filesystem::remove(path);
   probe.Load(PathIn("missing.avi"));
-  EXPECT_EQ(messages, (std::vector<std::string>{kNoStream, kNoStream}));  // the new file, then the old
+  EXPECT_EQ(messages,
+            (std::vector<std::string>{kNoStream, kNoStream}));  // the new file, then the old
   ExpectNoVideo();
   EXPECT_FALSE(probe.Source()->IsOpen());
   EXPECT_EQ(AVIFileUseCount(), 0);
   for (int y = 0; y < form->hDC()->height(); y += 7)
-    for (int x = 0; x < form->hDC()->width(); x += 7) ASSERT_EQ(form->hDC()->pixel(x, y) & 0xFFFFFF, kDesktop);
+    for (int x = 0; x < form->hDC()->width(); x += 7)
+      ASSERT_EQ(form->hDC()->pixel(x, y) & 0xFFFFFF, kDesktop);
   ClickPicture();  // nothing is painted from the closed source
   EXPECT_TRUE(errors.empty());
 
@@ -268,8 +273,10 @@ TEST_F(Navigation, CompressedVideoPaintsWhatTheFrameSourceDecoded) {
   for (const std::string codec : {"-c:v dvvideo -pix_fmt yuv411p", "-c:v mjpeg -q:v 3"}) {
     SCOPED_TRACE(codec);
     const std::string path = PathIn("coded.avi");
-    const std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
-                            "testsrc2=size=720x480:rate=30000/1001 -frames:v 4 " + codec + " '" + path + "'";
+    const std::string cmd =
+        "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
+        "testsrc2=size=720x480:rate=30000/1001 -frames:v 4 " +
+        codec + " '" + path + "'";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     probe.Load(path);
     ASSERT_TRUE(messages.empty());
@@ -278,7 +285,8 @@ TEST_F(Navigation, CompressedVideoPaintsWhatTheFrameSourceDecoded) {
     EXPECT_EQ(probe.lngFrameNo(), 2);
     ExpectPicture(*probe.Source());
     // Position 5 shows field type 1: screen lines 21 and 22, 23 and 24, ... are equal.
-    for (int y = 21; y + 1 < 499; y += 2) ASSERT_EQ(form->hDC()->pixel(100, y), form->hDC()->pixel(100, y + 1)) << y;
+    for (int y = 21; y + 1 < 499; y += 2)
+      ASSERT_EQ(form->hDC()->pixel(100, y), form->hDC()->pixel(100, y + 1)) << y;
   }
 }
 
@@ -289,7 +297,8 @@ class LongVideo : public Navigation {
     const std::string path = PathIn(name);
     AviWriter writer(path, AviWriter::Format(4, 2, 24));
     writer.AddFrame(FrameBytes(4, 2, 0));
-    for (int f = 1; f < frames; ++f) writer.AddFrame(f % 1000 ? std::vector<uint8_t>{} : FrameBytes(4, 2, f / 1000));
+    for (int f = 1; f < frames; ++f)
+      writer.AddFrame(f % 1000 ? std::vector<uint8_t>{} : FrameBytes(4, 2, f / 1000));
     EXPECT_TRUE(writer.Close());
     return path;
   }
@@ -304,7 +313,8 @@ TEST_F(LongVideo, MoreFramesThanTheScrollBarHoldsAreLimitedAndTold) {
   EXPECT_EQ(probe.strAVIFile(), PathIn("long.avi"));
   EXPECT_EQ(probe.HScroll().Max(), 32767);
   SetValue(32767);
-  EXPECT_EQ(Buffer(), FrameBytes(4, 2, 32));  // the frame of 32000, shown by the dropped ones after it
+  EXPECT_EQ(Buffer(),
+            FrameBytes(4, 2, 32));  // the frame of 32000, shown by the dropped ones after it
 
   probe.Separate60();
   ASSERT_EQ(messages.size(), 2u);

@@ -1,13 +1,17 @@
 #include "aviwriter.h"
 
-#include <algorithm>
-#include <cstring>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
-constexpr uint32_t FCC(const char (&s)[5]) { return MakeFourCC(s[0], s[1], s[2], s[3]); }
+constexpr uint32_t FCC(const char (&s)[5]) {
+  return MakeFourCC(s[0], s[1], s[2], s[3]);
+}
 uint32_t ChunkId(int stream, const char* type) {
-  return MakeFourCC(static_cast<char>('0' + stream / 10), static_cast<char>('0' + stream % 10), type[0], type[1]);
+  return MakeFourCC(static_cast<char>('0' + stream / 10), static_cast<char>('0' + stream % 10),
+                    type[0], type[1]);
 }
 }  // namespace
 
@@ -25,8 +29,8 @@ AviWriter::~AviWriter() {
   if (file_) Close();
 }
 
-std::vector<uint8_t> AviWriter::Format(int32_t width, int32_t height, uint16_t bitCount, uint32_t compression,
-                                       uint32_t sizeImage) {
+std::vector<uint8_t> AviWriter::Format(int32_t width, int32_t height, uint16_t bitCount,
+                                       uint32_t compression, uint32_t sizeImage) {
   BITMAPINFOHEADER h;
   h.biWidth = width;
   h.biHeight = height;
@@ -39,7 +43,9 @@ std::vector<uint8_t> AviWriter::Format(int32_t width, int32_t height, uint16_t b
   return out;
 }
 
-uint64_t AviWriter::Tell() { return static_cast<uint64_t>(ftello(file_)); }
+uint64_t AviWriter::Tell() {
+  return static_cast<uint64_t>(ftello(file_));
+}
 void AviWriter::Seek(uint64_t at) {
   if (fseeko(file_, static_cast<off_t>(at), SEEK_SET) != 0) failed_ = true;
 }
@@ -78,7 +84,9 @@ uint64_t AviWriter::BeginList(uint32_t list, uint32_t type) {
   Put32(type);
   return at;
 }
-void AviWriter::EndList(uint64_t sizeAt) { Patch32(sizeAt, static_cast<uint32_t>(Tell() - sizeAt - 4)); }
+void AviWriter::EndList(uint64_t sizeAt) {
+  Patch32(sizeAt, static_cast<uint32_t>(Tell() - sizeAt - 4));
+}
 
 void AviWriter::WriteHeaders() {
   riffStart_ = 0;
@@ -157,7 +165,9 @@ void AviWriter::WriteHeaders() {
 
 void AviWriter::AddFrame(const std::vector<uint8_t>& data, bool keyframe) {
   if (!file_) return;
-  if (options_.index == AviWriterOptions::Index::kOpenDml && Tell() - riffStart_ > options_.riffLimit) StartRiff();
+  if (options_.index == AviWriterOptions::Index::kOpenDml &&
+      Tell() - riffStart_ > options_.riffLimit)
+    StartRiff();
   uint64_t at = Tell();
   PutChunk(ChunkId(VideoStream(), "dc"), data.data(), static_cast<uint32_t>(data.size()));
   Entry e{VideoStream(), at + 8, static_cast<uint32_t>(data.size()), keyframe};
@@ -180,7 +190,8 @@ void AviWriter::AddAudio(uint32_t bytes) {
 void AviWriter::AddGap(uint64_t bytes) {
   while (file_ && bytes > 0) {
     uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(bytes, 1u << 30));
-    if (options_.index == AviWriterOptions::Index::kOpenDml && Tell() - riffStart_ + piece > options_.riffLimit)
+    if (options_.index == AviWriterOptions::Index::kOpenDml &&
+        Tell() - riffStart_ + piece > options_.riffLimit)
       StartRiff();
     Put32(FCC("JUNK"));
     Put32(piece);

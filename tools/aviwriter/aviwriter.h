@@ -14,10 +14,10 @@
 struct AviWriterOptions {
   enum class Index { kIdx1, kNone, kOpenDml };
   Index index = Index::kIdx1;
-  bool idx1Absolute = false;     // idx1 offsets from the start of the file instead of 'movi'
-  bool audioFirst = false;       // a PCM audio stream (number 0) before the video one
-  uint64_t riffLimit = 1u << 30; // OpenDML: a new AVIX RIFF starts once a RIFF passes this
-  uint32_t fccHandler = 0;       // strh handler; 0 = the format's biCompression
+  bool idx1Absolute = false;      // idx1 offsets from the start of the file instead of 'movi'
+  bool audioFirst = false;        // a PCM audio stream (number 0) before the video one
+  uint64_t riffLimit = 1u << 30;  // OpenDML: a new AVIX RIFF starts once a RIFF passes this
+  uint32_t fccHandler = 0;        // strh handler; 0 = the format's biCompression
   uint32_t rate = 30000, scale = 1001;
 };
 

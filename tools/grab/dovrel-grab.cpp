@@ -3,12 +3,12 @@
 //   dovrel-grab FILE.avi --all OUTDIR [--view ...] [--priority ...]
 //   dovrel-grab FILE.avi --info
 // Exit status: 0 done, 1 the file could not be opened or a picture not written, 2 usage.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 #include "classBMPAVI.h"
@@ -17,12 +17,13 @@
 namespace {
 
 int Usage(const char* why) {
-  std::fprintf(stderr,
-               "dovrel-grab: %s\n"
-               "usage: dovrel-grab FILE.avi POSITION OUT.bmp [--view 1/30|1/60] [--priority even|odd]\n"
-               "       dovrel-grab FILE.avi --all OUTDIR [--view 1/30|1/60] [--priority even|odd]\n"
-               "       dovrel-grab FILE.avi --info\n",
-               why);
+  std::fprintf(
+      stderr,
+      "dovrel-grab: %s\n"
+      "usage: dovrel-grab FILE.avi POSITION OUT.bmp [--view 1/30|1/60] [--priority even|odd]\n"
+      "       dovrel-grab FILE.avi --all OUTDIR [--view 1/30|1/60] [--priority even|odd]\n"
+      "       dovrel-grab FILE.avi --info\n",
+      why);
   return 2;
 }
 
@@ -78,10 +79,12 @@ int main(int argc, char** argv) {
     }
   }
   const bool single = !info && allDir.empty();
-  if (plain.empty() || (single && plain.size() != 3) || (!single && plain.size() != 1) || (info && !allDir.empty()))
+  if (plain.empty() || (single && plain.size() != 3) || (!single && plain.size() != 1) ||
+      (info && !allDir.empty()))
     return Usage("wrong arguments");
   long position = 0;
-  if (single && !ParsePosition(plain[1], &position)) return Usage("POSITION must be a number of 0 or more");
+  if (single && !ParsePosition(plain[1], &position))
+    return Usage("POSITION must be a number of 0 or more");
 
   classBMPAVI source;
   if (source.GetEnable(plain[0]) != kFalse) return 1;  // the message is already on standard error
@@ -91,8 +94,8 @@ int main(int argc, char** argv) {
     AVISTREAMINFO si;
     AVIStreamInfo(source.Stream(), &si, sizeof si);
     const uint32_t tag = si.biCompression > BI_BITFIELDS ? si.biCompression : si.fccHandler;
-    std::printf("width %d\nheight %d\nframes %d\ncodec %s%s\n", source.biWidth(), source.biHeight(), frames,
-                si.szName, tag ? (" (" + FourCCText(tag) + ")").c_str() : "");
+    std::printf("width %d\nheight %d\nframes %d\ncodec %s%s\n", source.biWidth(), source.biHeight(),
+                frames, si.szName, tag ? (" (" + FourCCText(tag) + ")").c_str() : "");
     return 0;
   }
 
@@ -115,7 +118,8 @@ int main(int argc, char** argv) {
     char name[32];
     std::snprintf(name, sizeof name, "/pos-%05d.bmp", p);
     if (source.WriteToBMPFile(allDir + name) != kTrue) {
-      std::fprintf(stderr, "%sdovrel-grab: could not write %s%s\n", progress ? "\n" : "", allDir.c_str(), name);
+      std::fprintf(stderr, "%sdovrel-grab: could not write %s%s\n", progress ? "\n" : "",
+                   allDir.c_str(), name);
       return 1;
     }
     if (progress) std::fprintf(stderr, "\r%d/%d", p + 1, last + 1);

@@ -23,8 +23,8 @@ int main(int argc, char** argv) {
       for (int x = 0; x < kWidth; ++x) {
         const double dx = x - cx, dy = line - cy;
         const bool ball = dx * dx + dy * dy < 50 * 50;
-        row[3 * x + 0] = ball ? 40 : static_cast<uint8_t>(90 + line / 4);   // blue
-        row[3 * x + 1] = ball ? 200 : static_cast<uint8_t>(60 + x / 6);     // green
+        row[3 * x + 0] = ball ? 40 : static_cast<uint8_t>(90 + line / 4);          // blue
+        row[3 * x + 1] = ball ? 200 : static_cast<uint8_t>(60 + x / 6);            // green
         row[3 * x + 2] = ball ? 250 : static_cast<uint8_t>(30 + (x + line) / 10);  // red
       }
     }
