@@ -123,7 +123,7 @@ struct Frame {
   bool key = true;
 };
 
-struct AviSpec {
+struct AviLayout {
   std::vector<Stream> streams;
   std::vector<Frame> frames;
   enum { kIdx1, kIdx1Absolute, kNone } index = kIdx1;
@@ -134,46 +134,47 @@ struct AviSpec {
 };
 
 // Builds the file; named chunks: riff, hdrl, avih, strl<i>, strh<i>, strf<i>, movi, f<n>, idx1.
-Builder Avi(const AviSpec& spec) {
+Builder Avi(const AviLayout& layout) {
   Builder b;
   b.Begin("RIFF", "AVI ", "riff");
   b.Begin("LIST", "hdrl", "hdrl");
   int32_t w = 0, h = 0;
-  if (!spec.streams.empty() && spec.streams[0].format.size() >= 12) {
-    std::memcpy(&w, spec.streams[0].format.data() + 4, 4);
-    std::memcpy(&h, spec.streams[0].format.data() + 8, 4);
+  if (!layout.streams.empty() && layout.streams[0].format.size() >= 12) {
+    std::memcpy(&w, layout.streams[0].format.data() + 4, 4);
+    std::memcpy(&h, layout.streams[0].format.data() + 8, 4);
   }
   b.Chunk("avih",
-          Avih(spec.avihFrames ? spec.avihFrames : static_cast<uint32_t>(spec.frames.size()),
-               static_cast<uint32_t>(spec.streams.size()), static_cast<uint32_t>(w),
+          Avih(layout.avihFrames ? layout.avihFrames : static_cast<uint32_t>(layout.frames.size()),
+               static_cast<uint32_t>(layout.streams.size()), static_cast<uint32_t>(w),
                static_cast<uint32_t>(h < 0 ? -int64_t{h} : h)),
           "avih");
-  for (size_t i = 0; i < spec.streams.size(); ++i) {
+  for (size_t i = 0; i < layout.streams.size(); ++i) {
     const std::string n = std::to_string(i);
     b.Begin("LIST", "strl", "strl" + n);
-    b.Chunk("strh", Strh(spec.streams[i]), "strh" + n);
-    b.Chunk("strf", spec.streams[i].format, "strf" + n);
+    b.Chunk("strh", Strh(layout.streams[i]), "strh" + n);
+    b.Chunk("strf", layout.streams[i].format, "strf" + n);
     b.End();
   }
-  if (spec.inHdrl) spec.inHdrl(b);
+  if (layout.inHdrl) layout.inHdrl(b);
   b.End();
   b.Begin("LIST", "movi", "movi");
   const size_t moviWord = b.At("movi") + 8;
-  if (spec.inMovi) spec.inMovi(b, -1);
+  if (layout.inMovi) layout.inMovi(b, -1);
   std::vector<size_t> offsets;
-  for (size_t i = 0; i < spec.frames.size(); ++i) {
+  for (size_t i = 0; i < layout.frames.size(); ++i) {
     offsets.push_back(b.Tell());
-    b.Chunk(spec.frames[i].id.c_str(), spec.frames[i].data, "f" + std::to_string(i));
-    if (spec.inMovi) spec.inMovi(b, static_cast<int>(i));
+    b.Chunk(layout.frames[i].id.c_str(), layout.frames[i].data, "f" + std::to_string(i));
+    if (layout.inMovi) layout.inMovi(b, static_cast<int>(i));
   }
   b.End();
-  if (spec.index != AviSpec::kNone) {
+  if (layout.index != AviLayout::kNone) {
     Bytes idx;
-    for (size_t i = 0; i < spec.frames.size(); ++i) {
-      Put32(idx, Fcc(spec.frames[i].id.c_str()));
-      Put32(idx, spec.frames[i].key ? 0x10 : 0);
-      Put32(idx, static_cast<uint32_t>(offsets[i] - (spec.index == AviSpec::kIdx1 ? moviWord : 0)));
-      Put32(idx, static_cast<uint32_t>(spec.frames[i].data.size()));
+    for (size_t i = 0; i < layout.frames.size(); ++i) {
+      Put32(idx, Fcc(layout.frames[i].id.c_str()));
+      Put32(idx, layout.frames[i].key ? 0x10 : 0);
+      Put32(idx,
+            static_cast<uint32_t>(offsets[i] - (layout.index == AviLayout::kIdx1 ? moviWord : 0)));
+      Put32(idx, static_cast<uint32_t>(layout.frames[i].data.size()));
     }
     b.Chunk("idx1", idx, "idx1");
   }
@@ -188,14 +189,14 @@ Bytes Pixels(size_t n, int frame) {
   for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(i * 5 + frame * 40);
   return v;
 }
-AviSpec Base(int frames = 3) {
-  AviSpec s;
+AviLayout Base(int frames = 3) {
+  AviLayout s;
   s.streams.push_back({"vids", 0, AviWriter::Format(kW, kH, 24), static_cast<uint32_t>(frames)});
   for (int i = 0; i < frames; ++i) s.frames.push_back({"00dc", Pixels(DibStride(kW, 24) * kH, i)});
   return s;
 }
-AviSpec WithFormat(Bytes format, size_t frameBytes, int frames = 3) {
-  AviSpec s = Base(frames);
+AviLayout WithFormat(Bytes format, size_t frameBytes, int frames = 3) {
+  AviLayout s = Base(frames);
   s.streams[0].format = std::move(format);
   for (int i = 0; i < frames; ++i) s.frames[i].data = Pixels(frameBytes, i);
   return s;
@@ -311,12 +312,12 @@ void ContainerCases() {
   const Bytes base = Avi(Base()).bytes();
   Add("base", base, Opens(3), "the good file the others are broken from");
   Truncations("cut-idx1", base, 0);
-  AviSpec none = Base();
-  none.index = AviSpec::kNone;
+  AviLayout none = Base();
+  none.index = AviLayout::kNone;
   Truncations("cut-noindex", Avi(none).bytes(), 0);
 
-  auto edit = [](AviSpec spec, const std::function<void(Builder&)>& change) {
-    Builder b = Avi(spec);
+  auto edit = [](AviLayout layout, const std::function<void(Builder&)>& change) {
+    Builder b = Avi(layout);
     change(b);
     return b.bytes();
   };
@@ -357,27 +358,27 @@ void ContainerCases() {
       "a chunk smaller than idx1 says: that frame does not decode");
 
   {  // A LIST too small for its type word inside movi, then the frames go on.
-    AviSpec s = none;
+    AviLayout s = none;
     s.inMovi = [](Builder& b, int after) {
       if (after == 0) b.Raw({'L', 'I', 'S', 'T', 0, 0, 0, 0});
     };
     Add("list-size-zero-in-movi", Avi(s).bytes(), Opens(3), "an empty LIST between frames");
   }
   {  // A chunk id that is no chunk id: the scan gives up at it.
-    AviSpec s = none;
+    AviLayout s = none;
     s.inMovi = [](Builder& b, int after) {
       if (after == 1) b.Raw({0x01, 0xFF, 0x00, 0x80, 4, 0, 0, 0, 1, 2, 3, 4});
     };
     Add("garbage-in-movi-noindex", Avi(s).bytes(), Opens(2),
         "binary garbage after frame 1, no index");
-    s.index = AviSpec::kIdx1;
+    s.index = AviLayout::kIdx1;
     Add("garbage-in-movi-idx1", Avi(s).bytes(), Opens(3),
         "binary garbage after frame 1, idx1 skips it");
   }
 
   // Deep nesting: a reader that recursed on every LIST would run out of stack.
   {
-    AviSpec s = none;
+    AviLayout s = none;
     s.frames.erase(s.frames.begin() + 1);
     const Bytes deepFrame = Nest("rec ", 400, ChunkBytes("00dc", Pixels(96, 9)));
     s.inMovi = [&](Builder& b, int after) {
@@ -389,7 +390,7 @@ void ContainerCases() {
       if (after == 0) b.Raw(shallow);
     };
     Add("rec-nested-3", Avi(s).bytes(), Opens(3), "a frame 3 rec lists down is found");
-    AviSpec h = Base();
+    AviLayout h = Base();
     const Bytes deepJunk = Nest("abcd", 400, ChunkBytes("JUNK", Bytes(4, 0)));
     h.inHdrl = [&](Builder& b) { b.Raw(deepJunk); };
     Add("hdrl-nested-400", Avi(h).bytes(), Opens(3), "400 nested lists inside hdrl are skipped");
@@ -478,12 +479,12 @@ void IndexCases() {
     Add("idx1-sizes-zero", b.bytes(), "decoder", "idx1 says every frame was dropped");
   }
   {
-    AviSpec s = Base();
-    s.index = AviSpec::kIdx1Absolute;
+    AviLayout s = Base();
+    s.index = AviLayout::kIdx1Absolute;
     Add("idx1-absolute", Avi(s).bytes(), Opens(3), "offsets from the start of the file");
   }
   {
-    AviSpec s = Base();
+    AviLayout s = Base();
     s.avihFrames = 0x80000000u;
     s.streams[0].length = 0x80000000u;
     Add("length-2pow31", Avi(s).bytes(), Opens(3), "headers declare 2^31 frames; the index has 3");
@@ -636,17 +637,17 @@ void FormatCases() {
   Add("frames-short", Avi(WithFormat(fmt(kW, kH, 24), 10)).bytes(), "decoder",
       "every frame shorter than the format needs");
   {
-    AviSpec s = Base();
+    AviLayout s = Base();
     s.frames[1].data.resize(10);
     Add("frame1-short", Avi(s).bytes(), Opens(3, 1), "one frame shorter than the format needs");
   }
   {
-    AviSpec s = Base();
+    AviLayout s = Base();
     s.frames[0].data.clear();
     Add("frame0-empty", Avi(s).bytes(), Opens(3), "the first frame dropped: it shows the next one");
     for (Frame& f : s.frames) f.data.clear();
     Add("frames-all-empty", Avi(s).bytes(), "decoder", "zero-length frames throughout");
-    s.index = AviSpec::kNone;
+    s.index = AviLayout::kNone;
     Add("frames-all-empty-noindex", Avi(s).bytes(), "decoder",
         "zero-length frames throughout, no index");
     s.frames.clear();
@@ -682,7 +683,7 @@ void FormatCases() {
     Bytes rle;
     for (int y = 0; y < kH; ++y) rle.insert(rle.end(), {8, static_cast<uint8_t>(y % 2), 0, 0});
     rle.insert(rle.end(), {0, 1});
-    AviSpec s = WithFormat(pal(8, 256, 2), rle.size());
+    AviLayout s = WithFormat(pal(8, 256, 2), rle.size());
     Set32(s.streams[0].format, 16, BI_RLE8);
     for (Frame& f : s.frames) f.data = rle;
     Add("rle8-short-palette", Avi(s).bytes(), Opens(3),
@@ -698,7 +699,7 @@ void FormatCases() {
   // Compressed formats over frames that are not what they claim.
   const Bytes junk = Pixels(200, 3);
   for (const char* tag : {"MJPG", "dvsd", "XVID", "H264"}) {
-    AviSpec s = WithFormat(fmt(kW * 2, kH * 4, 24, Fcc(tag)), junk.size());
+    AviLayout s = WithFormat(fmt(kW * 2, kH * 4, 24, Fcc(tag)), junk.size());
     for (Frame& f : s.frames) f.data = junk;
     std::string name = tag;
     for (char& c : name) c = static_cast<char>(std::tolower(c));
@@ -712,14 +713,14 @@ void FormatCases() {
 
 void StreamCases() {
   {
-    AviSpec s = Base();
+    AviLayout s = Base();
     s.streams[0].type = "auds";
     Add("audio-only", Avi(s).bytes(), "stream", "the only stream is audio");
     s.streams.clear();
     Add("no-streams", Avi(s).bytes(), "stream", "hdrl without strl");
   }
   {
-    AviSpec s = Base();
+    AviLayout s = Base();
     Stream audio{"auds", 0, Bytes(16, 0), 0};
     s.streams.insert(s.streams.begin(), audio);
     for (Frame& f : s.frames) f.id = "01dc";
@@ -750,7 +751,7 @@ void StreamCases() {
     Add("hdrl-missing", b.bytes(), "stream", "no hdrl list");
   }
   {
-    AviSpec s = Base();
+    AviLayout s = Base();
     s.inHdrl = [](Builder& b) {  // a second video strl after the first: not the one used
       b.Begin("LIST", "strl");
       b.Chunk("strh", Strh({"vids", 0, {}, 1}));
