@@ -681,8 +681,11 @@ void FormatCases() {
   {
     // RLE8: each row a run of 8 pixels of colour 1, then end of line; end of picture.
     Bytes rle;
-    for (int y = 0; y < kH; ++y) rle.insert(rle.end(), {8, static_cast<uint8_t>(y % 2), 0, 0});
-    rle.insert(rle.end(), {0, 1});
+    for (int y = 0; y < kH; ++y)
+      for (uint8_t b : {uint8_t{8}, static_cast<uint8_t>(y % 2), uint8_t{0}, uint8_t{0}})
+        rle.push_back(b);
+    rle.push_back(0);
+    rle.push_back(1);
     AviLayout s = WithFormat(pal(8, 256, 2), rle.size());
     Set32(s.streams[0].format, 16, BI_RLE8);
     for (Frame& f : s.frames) f.data = rle;
