@@ -53,17 +53,19 @@ class RawDibDecoder : public FrameDecoder {
     int32_t packet = PacketOfPosition(pos);
     if (packet < 0) return nullptr;
     if (packet == shown_) return Dib();
+    // A chunk that holds less than a whole picture, by its index or by its own header, is
+    // not one: nothing of it is read or converted.
     const size_t need = static_cast<size_t>(srcStride_) * height();
-    if (Packet(packet).size < need) return nullptr;  // cheap test before any read
+    if (Packet(packet).size < need || PacketSize(packet) < need) return nullptr;
+    const uint64_t at = Packet(packet).offset;
     if (bits_ == 24 && !topDown_) {
       // Already in the delivered layout: read straight into the frame.
-      if (!ReadPacketInto(packet, Pixels(), need)) {
+      if (!file_.ReadAt(at, Pixels(), need)) {
         shown_ = -1;  // the read may have overwritten part of the picture
         return nullptr;
       }
     } else {
-      // The chunk's own size may be the smaller one: it must still hold a whole picture.
-      if (!ReadPacket(packet, src_, 0) || src_.size() < need) return nullptr;
+      if (!file_.ReadAt(at, src_, need)) return nullptr;
       Convert();
     }
     shown_ = packet;
@@ -71,10 +73,6 @@ class RawDibDecoder : public FrameDecoder {
   }
 
  private:
-  bool ReadPacketInto(int32_t packet, uint8_t* dst, size_t length) {
-    return PacketSize(packet) >= length && file_.ReadAt(Packet(packet).offset, dst, length);
-  }
-
   static uint8_t Channel(uint32_t v, uint32_t mask) {
     if (!mask) return 0;
     int shift = __builtin_ctz(mask);
