@@ -172,16 +172,13 @@ void frmMain::LoadAVI() {
   intDivLine = 0;
   SetScaleWidth(10845);
   SetScaleHeight(static_cast<float>(AddLng(MulLng(lngDispHeight, 20), 20)));
-  blnToldLimit30 = blnToldLimit60 = false;
+  blnToldLimit60 = false;
   HScroll.SetValue(0);
   HScroll.SetMax(ReachableFrameMax(true));
   HScroll_Scroll();
   ShowDIB();
   HScroll.SetFocus();
-  if (objBMPAVI->FrameCount() > 32768 && !blnToldLimit30) {
-    blnToldLimit30 = true;
-    MsgBox(kMsgLimit30);
-  }
+  if (objBMPAVI->FrameCount() > 32768) MsgBox(kMsgLimit30);  // once: at each load
 }
 
 void frmMain::ReturnToStartUp() {

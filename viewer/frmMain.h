@@ -46,8 +46,7 @@ class frmMain : public tk::Form {
   int16_t intSepType = 0;                  // field type last computed for the scroll position
   int32_t lngDispWidth = 0;                // display rectangle, pixels (720 once a video is loaded)
   int32_t lngDispHeight = 0;               // (480 once a video is loaded)
-  bool blnToldLimit30 = false;             // the user knows the video is cut for 1/30
-  bool blnToldLimit60 = false;             // ... and for 1/60
+  bool blnToldLimit60 = false;             // the user knows the video is cut for 1/60
 
   // Event handlers.
   void Form_Load();
