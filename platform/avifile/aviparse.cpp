@@ -14,6 +14,7 @@ constexpr uint32_t kLIST = MakeFourCC('L', 'I', 'S', 'T');
 constexpr uint32_t kAVI = MakeFourCC('A', 'V', 'I', ' ');
 constexpr uint32_t kAVIX = MakeFourCC('A', 'V', 'I', 'X');
 constexpr uint32_t kHdrl = MakeFourCC('h', 'd', 'r', 'l');
+constexpr uint32_t kAvih = MakeFourCC('a', 'v', 'i', 'h');
 constexpr uint32_t kStrl = MakeFourCC('s', 't', 'r', 'l');
 constexpr uint32_t kStrh = MakeFourCC('s', 't', 'r', 'h');
 constexpr uint32_t kStrf = MakeFourCC('s', 't', 'r', 'f');
@@ -115,6 +116,9 @@ class Parser {
       if (st.indexSource == AviIndexSource::kNone || (st.IsVideo() && st.chunks.empty()))
         needScan = true;
     if (needScan) Scan();
+    for (size_t s = 0; s < out_->streams.size(); ++s)
+      if (out_->streams[s].fccType == kStreamTypeIavs)
+        DescribeDvType1(f_, *out_, static_cast<int>(s), out_->streams[s]);
     return AVIERR_OK;
   }
 
@@ -161,6 +165,12 @@ class Parser {
         if (out_->streams.size() >= kMaxStreams) return;
         out_->streams.emplace_back();
         WalkStrl({h.data + 4, end}, out_->streams.back());
+      } else if (h.id == kAvih && end >= h.data + 40) {
+        uint8_t b[8];
+        if (f_.ReadAt(h.data + 32, b, sizeof b)) {  // dwWidth, dwHeight
+          out_->width = static_cast<int32_t>(Le32(b));
+          out_->height = static_cast<int32_t>(Le32(b + 4));
+        }
       }
       if (h.data + h.size > span.end) break;
       at = NextChunk(h);
