@@ -24,11 +24,16 @@ inline constexpr uint32_t kMaxFormatBytes = 1 << 20;  // strf: header, palette, 
 // Above the largest uncompressed frame decoded (kMaxFramePixels at 32 bits, 160 MB).
 inline constexpr uint32_t kMaxChunkBytes = 256u << 20;  // one frame's data
 
+// One per position, held for the whole open: 12 bytes, so a two-hour capture's index is 2.6 MB.
+#pragma pack(push, 4)
 struct AviChunk {
-  uint64_t offset = 0;  // file offset of the chunk's data (after its 8-byte header)
-  uint32_t size = 0;    // bytes of data; 0 = a dropped frame, which repeats the one before
-  bool keyframe = false;
+  uint64_t offset = 0;     // file offset of the chunk's data (after its 8-byte header)
+  uint32_t size : 31 = 0;  // bytes of data, at most kMaxChunkBytes; 0 = a dropped frame,
+                           // which repeats the one before
+  uint32_t keyframe : 1 = 0;
 };
+#pragma pack(pop)
+static_assert(sizeof(AviChunk) == 12 && kMaxChunkBytes < (1u << 31));
 
 enum class AviIndexSource { kNone, kIdx1, kOpenDml, kScan };
 

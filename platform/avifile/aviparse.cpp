@@ -244,7 +244,8 @@ class Parser {
                count <= body.size() / perEntry) {
       ok = true;
       std::set<uint64_t> seen;
-      uint64_t ixBytes = 0;
+      uint64_t ixBytes = 0, entries = 0;
+      std::vector<ChunkHeader> ixs;
       for (uint32_t i = 0; i < count && ok; ++i) {
         const uint8_t* e = body.data() + i * perEntry;
         uint64_t off = Le64(e);
@@ -252,8 +253,19 @@ class Parser {
         // itself a super index would loop. The ix## chunks of one stream cannot together be
         // larger than the file: entries naming overlapping ones would make reading quadratic.
         ChunkHeader h;
+        uint8_t ixHead[24];
         ok = seen.insert(off).second && ReadHeader(f_, off, f_.size(), &h) && h.size >= 24 &&
-             h.size <= f_.size() - h.data && (ixBytes += h.size + 8) <= f_.size();
+             h.size <= f_.size() - h.data && (ixBytes += h.size + 8) <= f_.size() &&
+             f_.ReadAt(h.data, ixHead, sizeof ixHead);
+        if (ok) {
+          ixs.push_back(h);
+          entries += std::min<uint64_t>(Le32(ixHead + 4), (h.size - 24) / 8);
+        }
+      }
+      // The whole index at once, with the room the ix## chunks really hold: a long capture's
+      // index is not grown by doubling, which would hold up to three times its size.
+      if (ok) st.chunks.reserve(std::min(entries, maxEntries_));
+      for (const ChunkHeader& h : ixs) {
         std::vector<uint8_t> ix;
         ok = ok && f_.ReadAt(h.data, ix, h.size);
         if (ok) {
@@ -263,7 +275,10 @@ class Parser {
         }
       }
     }
-    if (!ok) st.chunks.clear();
+    if (!ok) {
+      st.chunks.clear();
+      st.chunks.shrink_to_fit();
+    }
     return ok;
   }
 
