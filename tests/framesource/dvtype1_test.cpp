@@ -124,3 +124,21 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Layout>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+TEST(DvType1Damaged, NoDvHeaderAndNoSizeIsNoDecodableStream) {
+  // Nothing tells the picture's size: neither a packet's DIF header nor avih.
+  TempDir dir;
+  const std::string avi = dir.File("not-dv.avi");
+  AviWriterOptions options;
+  options.dvType1 = true;
+  {
+    AviWriter w(avi, std::vector<uint8_t>(32, 0), options);
+    for (int f = 0; f < 3; ++f) w.AddFrame(std::vector<uint8_t>(120000, 0xFF));
+    ASSERT_TRUE(w.Close());
+  }
+  MessageRecorder messages;
+  classBMPAVI source;
+  EXPECT_EQ(source.GetEnable(avi), kTrue);
+  EXPECT_EQ(messages.messages(), std::vector<std::string>{kMsgNoDecoder});
+  EXPECT_FALSE(source.IsOpen());
+}
