@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <sstream>
 
 #include "classBMPAVI.h"
 #include "testutil.h"
@@ -33,28 +35,13 @@ TEST_P(DvType1, EveryPositionIsWhatFfmpegDecodesFromTheDvFrames) {
   TempDir dir;
   const std::string dv = dir.File("frames.dv"), avi = dir.File("type1.avi");
   // With audio in, the frames carry audio DIF blocks as captures do.
-  ASSERT_TRUE(
-      Ffmpeg({"-f",
-              "lavfi",
-              "-i",
-              l.pal ? "testsrc2=size=720x576:rate=25" : "testsrc2=size=720x480:rate=30000/1001",
-              "-f",
-              "lavfi",
-              "-i",
-              "sine=sample_rate=48000",
-              "-t",
-              "0.4",
-              "-c:v",
-              "dvvideo",
-              "-pix_fmt",
-              l.pal ? "yuv420p" : "yuv411p",
-              "-ac",
-              "2",
-              "-c:a",
-              "pcm_s16le",
-              "-f",
-              "dv",
-              dv}));
+  std::istringstream words(std::string("-f lavfi -i testsrc2=size=") +
+                           (l.pal ? "720x576:rate=25" : "720x480:rate=30000/1001") +
+                           " -f lavfi -i sine=sample_rate=48000 -t 0.4 -c:v dvvideo -pix_fmt " +
+                           (l.pal ? "yuv420p" : "yuv411p") + " -ac 2 -c:a pcm_s16le -f dv");
+  std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
+  args.push_back(dv);
+  ASSERT_TRUE(Ffmpeg(args));
   const std::vector<uint8_t> bytes = ReadFile(dv);
   const std::vector<std::vector<uint8_t>> decoded = FfmpegFrames(dv, width, height);
   const int frames = static_cast<int>(bytes.size() / frameBytes);
