@@ -170,18 +170,12 @@ TEST_F(GrabTest, UsageErrorsExitTwo) {
 TEST_F(GrabTest, TheLastPositionsOfALongVideoAndNoneBeyond) {
   const std::string clip = dir_.File("long.avi"), out = dir_.File("out.bmp");
   WritePatternClip(clip, 4, 4, 40000);
-  struct Case {
-    const char *position, *view;
-    int frame, type;
-  };
-  for (Case c : {Case{"39999", "1/30", 39999, -1}, Case{"79997", "1/60", 39998, 1},
-                 Case{"79998", "1/60", 39999, 0}}) {
-    RunResult r = Grab({clip, c.position, out, "--view", c.view});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    std::vector<uint8_t> dib = Pattern(4, 4, c.frame);
-    if (c.type >= 0) SeparateRows(dib, 4, 4, c.type);
-    EXPECT_EQ(ReadFile(out), BmpFile(dib, 4, 4)) << c.position;
-  }
+  std::vector<uint8_t> dib = Pattern(4, 4, 39999);
+  ASSERT_EQ(Grab({clip, "39999", out}).exitCode, 0);
+  EXPECT_EQ(ReadFile(out), BmpFile(dib, 4, 4));
+  SeparateRows(dib, 4, 4, 0);
+  ASSERT_EQ(Grab({clip, "79998", out, "--view", "1/60"}).exitCode, 0);
+  EXPECT_EQ(ReadFile(out), BmpFile(dib, 4, 4));
   EXPECT_EQ(Grab({clip, "40000", out}).exitCode, 2);
   EXPECT_EQ(Grab({clip, "79999", out, "--view", "1/60"}).exitCode, 2);
 }
