@@ -49,7 +49,7 @@ void OpenGood(classBMPAVI& source) {
 
 void CheckOpened(classBMPAVI& source, const Expected& e) {
   ASSERT_TRUE(source.IsOpen());
-  const int16_t last = source.GetFrameMax();
+  const int32_t last = source.GetFrameMax();
   EXPECT_EQ(last + 1, e.frames);
   const BITMAPINFOHEADER& h = source.InfoHeader();
   ASSERT_EQ(h.biBitCount, 24);
