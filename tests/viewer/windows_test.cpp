@@ -30,8 +30,7 @@ TEST(QtTexts, AreJapaneseWhereQtsTranslationsAreInstalled) {
   EXPECT_EQ(dialog.windowTitle(), installed ? "名前を付けて保存" : "Save As");
   const auto* buttons = dialog.findChild<QDialogButtonBox*>();
   ASSERT_NE(buttons, nullptr);
-  EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(),
-            installed ? "キャンセル" : "&Cancel");
+  EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), installed ? "キャンセル" : "Cancel");
   if (translator) {
     QCoreApplication::removeTranslator(translator);
     delete translator;
