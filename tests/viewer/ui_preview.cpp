@@ -62,7 +62,9 @@ void WriteLongClip(const std::string& path) {
 int main(int argc, char** argv) {
   tk::Application app(argc, argv);
   const std::string mode = argc > 1 ? argv[1] : "";
-  const std::string file = argc > 2 ? argv[2] : "/tmp/dovrel-preview.avi";
+  const std::string file = argc > 2           ? argv[2]
+                           : mode == "failed" ? "/tmp/dovrel-preview-not-a-video.avi"
+                                              : "/tmp/dovrel-preview-long.avi";
   if (mode == "busy") WriteLongClip(file);
   frmMain form;
   form.Show();
