@@ -148,6 +148,7 @@ void frmMain::Form_Click() {
 // ---- Loading a video -------------------------------------------------------------------------
 
 void frmMain::LoadAVI() {
+  const tk::BusyCursor busy;  // a file without an index is scanned whole: seconds for a tape
   const int16_t failed = objBMPAVI->GetEnable(strOpenFile);
   if (failed && strAVIFile.empty()) return;  // nothing was loaded: the start-up state stays
   if (failed) {

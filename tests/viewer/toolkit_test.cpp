@@ -280,7 +280,7 @@ TEST_F(Toolkit, AnErrorLeavingAHandlerIsShownAndEndsTheProgram) {
   form.Show();
   item.Action()->trigger();
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0], "Run-time error '6':\n\nOverflow");
+  EXPECT_EQ(errors[0], "実行時エラー '6':\n\nオーバーフローしました。");
   EXPECT_EQ(ends, std::vector<int>{1});
   EXPECT_TRUE(tk::ProgramEnded());
   EXPECT_EQ(tk::EndStatus(), 1);
@@ -298,7 +298,7 @@ TEST_F(Toolkit, AnErrorLeavingAHandlerIsShownAndEndsTheProgram) {
   ends.clear();
   bar.OnChange([] { throw std::runtime_error("broken"); });
   bar.Widget()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-  EXPECT_EQ(errors, std::vector<std::string>{"Run-time error:\n\nbroken"});
+  EXPECT_EQ(errors, std::vector<std::string>{"実行時エラー:\n\nbroken"});
   EXPECT_EQ(ends, std::vector<int>{1});
 }
 
@@ -419,7 +419,7 @@ TEST_F(Toolkit, EnterAndEscPressTheDefaultAndCancelButtonsAndTheFocusFollowsTheT
   // A click that fails goes to the error box like any handler.
   ok.OnClick([] { throw OverflowError(); });
   QTest::mouseClick(ok.Widget(), Qt::LeftButton);
-  EXPECT_EQ(errors, std::vector<std::string>{"Run-time error '6':\n\nOverflow"});
+  EXPECT_EQ(errors, std::vector<std::string>{"実行時エラー '6':\n\nオーバーフローしました。"});
   EXPECT_EQ(ends, std::vector<int>{1});
 }
 
@@ -603,7 +603,8 @@ TEST_F(Toolkit, EveryDropReachesTheHandlerWithItsFileListAsNativePaths) {
   form.OnOLEDragDrop(
       [](tk::DataObject& d, int32_t&, int16_t, int16_t, float, float) { d.Files(1); });
   EXPECT_TRUE(form.SimulateDrop(text));
-  EXPECT_EQ(errors, std::vector<std::string>{"Run-time error '9':\n\nSubscript out of range"});
+  EXPECT_EQ(errors,
+            std::vector<std::string>{"実行時エラー '9':\n\nインデックスが有効範囲にありません。"});
   tk::ResetProgramEnd();
   tk::Form closed(100, 50);
   closed.Show();
