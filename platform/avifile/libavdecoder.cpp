@@ -25,11 +25,18 @@ struct CodecChoice {
 };
 
 CodecChoice ChooseCodec(const AviStreamData& stream, const BITMAPINFOHEADER& format) {
-  if (format.biCompression == BI_RLE8 || format.biCompression == BI_RLE4)
-    return {AV_CODEC_ID_MSRLE, format.biCompression};
   AVCodecID id = CodecIdOfFourCC(format.biCompression);
+  if (id == AV_CODEC_ID_AVRN) {
+    // Avid's codec writes JPEG pictures under this tag, unless its data says "1:1": uncompressed.
+    const std::vector<uint8_t>& f = stream.format;
+    if (f.size() < 40 + 31 || std::memcmp(f.data() + 40 + 28, "1:1", 3) != 0)
+      id = AV_CODEC_ID_MJPEG;
+  }
   if (id != AV_CODEC_ID_NONE) return {id, format.biCompression};
+  // The handler names the compressor that wrote the stream. A raw one (or none) says nothing of
+  // how the format's bytes are laid out: the raw decoder takes its layout from the format's tag.
   id = CodecIdOfFourCC(stream.fccHandler);
+  if (id == AV_CODEC_ID_RAWVIDEO) return {};
   return {id, stream.fccHandler};
 }
 
