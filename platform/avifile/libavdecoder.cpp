@@ -99,16 +99,28 @@ class LibavDecoder : public FrameDecoder {
     ctx_->thread_type = FF_THREAD_SLICE;
     ctx_->thread_count = 0;
 
+    // A header's size counts the codec data that follows its 40 bytes; a colour table follows
+    // the header. Writers that leave codec data out of the size put it after the colour table.
     const std::vector<uint8_t>& f = stream_.format;
-    size_t extraAt = std::clamp<size_t>(h.biSize, 40, f.size());
-    if (h.biBitCount <= 8) {
-      uint32_t entries = h.biClrUsed ? std::min<uint32_t>(h.biClrUsed, 256) : 1u << h.biBitCount;
-      for (uint32_t i = 0; i < entries && extraAt + 4 * i + 4 <= f.size(); ++i)
-        palette_[i] = 0xFF000000u | (Le32(f.data() + extraAt + 4 * i) & 0xFFFFFF);
+    const size_t headerEnd = std::clamp<size_t>(h.biSize, 40, f.size());
+    size_t extraFrom = 40, extraTo = f.size();
+    if (h.biBitCount >= 1 && h.biBitCount <= 8) {
+      // A short or missing colour table leaves the remaining entries black.
+      const size_t entries =
+          h.biClrUsed ? std::min<uint32_t>(h.biClrUsed, 256) : 1u << h.biBitCount;
+      const size_t present = std::min(entries, (f.size() - headerEnd) / 4);
+      for (size_t i = 0; i < present; ++i)
+        palette_[i] = 0xFF000000u | (Le32(f.data() + headerEnd + 4 * i) & 0xFFFFFF);
       hasPalette_ = true;
-    } else if (f.size() > 40) {
-      // Codec data follows the 40 header bytes; writers count it in biSize (HuffYUV's tables).
-      extradata_.assign(f.begin() + 40, f.end());
+      if (headerEnd > 40)
+        extraTo = headerEnd;
+      else
+        extraFrom = headerEnd + 4 * present;
+    }
+    if (extraTo > extraFrom) {
+      // HuffYUV's tables, an avcC record, ...
+      extradata_.assign(f.begin() + static_cast<ptrdiff_t>(extraFrom),
+                        f.begin() + static_cast<ptrdiff_t>(extraTo));
       ctx_->extradata =
           static_cast<uint8_t*>(av_mallocz(extradata_.size() + AV_INPUT_BUFFER_PADDING_SIZE));
       if (!ctx_->extradata) return false;
