@@ -321,9 +321,14 @@ class LibavDecoder : public FrameDecoder {
   const uint8_t* Show(AVFrame* f, int32_t d) {
     const uint8_t* result = nullptr;
     if (f->width > 0 && f->height > 0) {
+      SwsContext* previous = sws_;
       sws_ = sws_getCachedContext(sws_, f->width, f->height, static_cast<AVPixelFormat>(f->format),
                                   width(), height(), AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr,
                                   nullptr, nullptr);
+      if (sws_ &&
+          (sws_ != previous || f->colorspace != colorspace_ || f->color_range != colorRange_ ||
+           f->format != swsFormat_ || f->width != swsWidth_ || f->height != swsHeight_))
+        SetColourDetails(f);
       if (sws_) {
         // swscale writes whole blocks of pixels and converts a row in full only when the row
         // has room for them: other widths go through rows padded as ffmpeg's own frames are.
@@ -357,12 +362,37 @@ class LibavDecoder : public FrameDecoder {
     return result;
   }
 
+  // The YUV matrix and range of the conversion follow what the decoder reports for the picture
+  // (BT.601 where it says nothing; yuvj formats are full range), as in ffmpeg's own conversion.
+  void SetColourDetails(const AVFrame* f) {
+    colorspace_ = f->colorspace;
+    colorRange_ = f->color_range;
+    swsFormat_ = f->format;
+    swsWidth_ = f->width;
+    swsHeight_ = f->height;
+    int matrix = f->colorspace;
+    if (matrix < AVCOL_SPC_BT709 || matrix > AVCOL_SPC_BT2020_CL || matrix == AVCOL_SPC_YCGCO)
+      matrix = AVCOL_SPC_BT470BG;
+    int *inverse, *table, srcFull, dstFull, brightness, contrast, saturation;
+    if (sws_getColorspaceDetails(sws_, &inverse, &srcFull, &table, &dstFull, &brightness, &contrast,
+                                 &saturation) < 0)
+      return;
+    if (f->color_range != AVCOL_RANGE_UNSPECIFIED) srcFull = f->color_range == AVCOL_RANGE_JPEG;
+    const int* coefficients = sws_getCoefficients(matrix);
+    sws_setColorspaceDetails(sws_, coefficients, srcFull, coefficients, dstFull, brightness,
+                             contrast, saturation);
+  }
+
   AVCodecID id_ = AV_CODEC_ID_NONE;
   AVCodecContext* ctx_ = nullptr;
   AVPacket* pkt_ = nullptr;
   AVFrame* frame_ = nullptr;
   AVFrame* pending_ = nullptr;  // a picture decoded past a missing one
   SwsContext* sws_ = nullptr;
+  // What the conversion was set up for.
+  AVColorSpace colorspace_ = AVCOL_SPC_UNSPECIFIED;
+  AVColorRange colorRange_ = AVCOL_RANGE_UNSPECIFIED;
+  int swsFormat_ = -1, swsWidth_ = 0, swsHeight_ = 0;
   struct AvFree {
     void operator()(uint8_t* p) const { av_free(p); }
   };
