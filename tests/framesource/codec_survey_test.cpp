@@ -39,10 +39,16 @@ struct SurveyCase {
 // with no tag at all (image formats such as bmp, gif, apng, tiff, qoi, webp; qtrle, smc, roq,
 // rv10/20, libx265 without -tag, avui, xface, vbn), which ffmpeg cannot read back either.
 const SurveyCase kCases[] = {
-    // Raw video in the layouts AVI has tags for; widths that are no multiple of 4 check the sizes
-    // of planes and rows.
+    // Raw video in the layouts AVI has tags for; widths that are no multiple of 4, and odd sizes
+    // (testsrc2 makes even ones: scaled), check the sizes of planes and rows.
     {"raw_i420", "rawvideo", "-pix_fmt yuv420p", 66, 50},
     {"raw_iyuv", "rawvideo", "-pix_fmt yuv420p", 66, 50, "IYUV"},
+    {"raw_i420_odd", "rawvideo", "-pix_fmt yuv420p -vf scale=65:49", 65, 49},
+    {"raw_y42b_odd", "rawvideo", "-pix_fmt yuv422p -vf scale=65:49", 65, 49},
+    {"raw_y41b_odd", "rawvideo", "-pix_fmt yuv411p -vf scale=65:49", 65, 49},
+    {"raw_yuv9_odd", "rawvideo", "-pix_fmt yuv410p -vf scale=65:49", 65, 49},
+    {"raw_nv12_odd", "rawvideo", "-pix_fmt nv12 -vf scale=65:49", 65, 49},
+    {"raw_y800_odd", "rawvideo", "-pix_fmt gray -vf scale=65:49", 65, 49},
     {"raw_yv12", "rawvideo", "-pix_fmt yuv420p", 66, 50, "YV12"},
     {"raw_yuy2", "rawvideo", "-pix_fmt yuyv422", 66, 50},
     {"raw_uyvy", "rawvideo", "-pix_fmt uyvy422", 66, 50},
@@ -81,6 +87,7 @@ const SurveyCase kCases[] = {
     {"ffvhuff_gray_8bit_table", "ffvhuff", "-pix_fmt gray", 66, 50, nullptr,
      kEightBits | kTableFirst | kOriginal},
     {"ffv1", "ffv1", "", 66, 50},
+    {"ffv1_odd", "ffv1", "-vf scale=65:49", 65, 49},
     {"ffv1_v3", "ffv1", "-level 3 -pix_fmt yuv444p", 66, 50},
     {"utvideo", "utvideo", "", 66, 50},
     {"utvideo_rgb", "utvideo", "-pix_fmt gbrp", 66, 50},
@@ -88,6 +95,7 @@ const SurveyCase kCases[] = {
     {"magicyuv_422", "magicyuv", "-pix_fmt yuv422p", 66, 50, "MAGY"},
     {"magicyuv_gray", "magicyuv", "-pix_fmt gray", 66, 50},
     {"png", "png", "", 66, 50},
+    {"png_odd", "png", "-vf scale=65:49", 65, 49},
     {"png_pal8", "png", "-pix_fmt pal8", 66, 50},
     {"png_gray", "png", "-pix_fmt gray", 66, 50},
     {"jpegls", "jpegls", "", 66, 50},
@@ -97,6 +105,7 @@ const SurveyCase kCases[] = {
     {"flashsv", "flashsv", "", 66, 50},
     // Motion JPEG, JPEG 2000 and other intra codecs.
     {"mjpeg", "mjpeg", "", 66, 50},
+    {"mjpeg_odd", "mjpeg", "-vf scale=65:49", 65, 49},
     {"mjpeg_avid", "mjpeg", "", 66, 50, "AVRn"},
     {"mjpeg_avid_upper", "mjpeg", "", 66, 50, "AVRN", kOriginal},
     {"mjpeg_422", "mjpeg", "-pix_fmt yuvj422p", 66, 50, "mjpg"},
