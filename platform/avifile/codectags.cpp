@@ -1,7 +1,11 @@
 #include "codectags.h"
 
 #include <cctype>
-#include <string_view>
+#include <cstring>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 namespace {
 
@@ -10,96 +14,27 @@ struct Tag {
   AVCodecID id;
 };
 
-// The tags camcorders, capture cards and common AVI writers use.
-// One row per codec family reads better than one tag per line.
-// clang-format off
-constexpr Tag kTags[] = {
-    // DV
-    {"DVSD", AV_CODEC_ID_DVVIDEO}, {"DVHD", AV_CODEC_ID_DVVIDEO}, {"DVSL", AV_CODEC_ID_DVVIDEO},
-    {"DV25", AV_CODEC_ID_DVVIDEO}, {"DV50", AV_CODEC_ID_DVVIDEO}, {"DVH1", AV_CODEC_ID_DVVIDEO},
-    {"DVCP", AV_CODEC_ID_DVVIDEO}, {"DVPP", AV_CODEC_ID_DVVIDEO}, {"CDVC", AV_CODEC_ID_DVVIDEO},
-    {"CDVH", AV_CODEC_ID_DVVIDEO}, {"CDV5", AV_CODEC_ID_DVVIDEO}, {"DVIS", AV_CODEC_ID_DVVIDEO},
-    {"PDVC", AV_CODEC_ID_DVVIDEO}, {"SL25", AV_CODEC_ID_DVVIDEO}, {"SLDV", AV_CODEC_ID_DVVIDEO},
-    {"AVD1", AV_CODEC_ID_DVVIDEO}, {" DVC", AV_CODEC_ID_DVVIDEO}, {"DVC ", AV_CODEC_ID_DVVIDEO},
-    // Motion JPEG and friends
-    {"MJPG", AV_CODEC_ID_MJPEG}, {"AVRN", AV_CODEC_ID_MJPEG}, {"AVDJ", AV_CODEC_ID_MJPEG},
-    {"DMB1", AV_CODEC_ID_MJPEG}, {"JPGL", AV_CODEC_ID_MJPEG}, {"LJPG", AV_CODEC_ID_MJPEG},
-    {"JPEG", AV_CODEC_ID_MJPEG}, {"IJPG", AV_CODEC_ID_MJPEG}, {"ACDV", AV_CODEC_ID_MJPEG},
-    {"QIVG", AV_CODEC_ID_MJPEG}, {"SLMJ", AV_CODEC_ID_MJPEG}, {"CJPG", AV_CODEC_ID_MJPEG},
-    {"MVJP", AV_CODEC_ID_MJPEG}, {"MJPA", AV_CODEC_ID_MJPEG}, {"MJLS", AV_CODEC_ID_JPEGLS},
-    {"MJ2C", AV_CODEC_ID_JPEG2000}, {"LJ2C", AV_CODEC_ID_JPEG2000}, {"LJ2K", AV_CODEC_ID_JPEG2000},
-    {"IPJ2", AV_CODEC_ID_JPEG2000},
-    // Lossless
-    {"HFYU", AV_CODEC_ID_HUFFYUV}, {"FFVH", AV_CODEC_ID_FFVHUFF}, {"FFV1", AV_CODEC_ID_FFV1},
-    {"LAGS", AV_CODEC_ID_LAGARITH}, {"MAGY", AV_CODEC_ID_MAGICYUV}, {"ULRA", AV_CODEC_ID_UTVIDEO},
-    {"ULRG", AV_CODEC_ID_UTVIDEO}, {"ULY0", AV_CODEC_ID_UTVIDEO}, {"ULY2", AV_CODEC_ID_UTVIDEO},
-    {"ULY4", AV_CODEC_ID_UTVIDEO}, {"ULH0", AV_CODEC_ID_UTVIDEO}, {"ULH2", AV_CODEC_ID_UTVIDEO},
-    {"ULH4", AV_CODEC_ID_UTVIDEO}, {"CFHD", AV_CODEC_ID_CFHD}, {"AVDN", AV_CODEC_ID_DNXHD},
-    {"FPS1", AV_CODEC_ID_FRAPS}, {"MSZH", AV_CODEC_ID_MSZH}, {"ZLIB", AV_CODEC_ID_ZLIB},
-    {"ZMBV", AV_CODEC_ID_ZMBV}, {"TSCC", AV_CODEC_ID_TSCC}, {"TSC2", AV_CODEC_ID_TSCC2},
-    {"CSCD", AV_CODEC_ID_CSCD},
-    // MPEG-4 part 2
-    {"FMP4", AV_CODEC_ID_MPEG4}, {"DIVX", AV_CODEC_ID_MPEG4}, {"DX50", AV_CODEC_ID_MPEG4},
-    {"XVID", AV_CODEC_ID_MPEG4}, {"MP4S", AV_CODEC_ID_MPEG4}, {"M4S2", AV_CODEC_ID_MPEG4},
-    {"MP4V", AV_CODEC_ID_MPEG4}, {"3IV2", AV_CODEC_ID_MPEG4}, {"DXGM", AV_CODEC_ID_MPEG4},
-    {"BLZ0", AV_CODEC_ID_MPEG4}, {"DIGI", AV_CODEC_ID_MPEG4}, {"EM4A", AV_CODEC_ID_MPEG4},
-    {"EPHV", AV_CODEC_ID_MPEG4}, {"FVFW", AV_CODEC_ID_MPEG4}, {"HDX4", AV_CODEC_ID_MPEG4},
-    {"M4CC", AV_CODEC_ID_MPEG4}, {"RMP4", AV_CODEC_ID_MPEG4}, {"SEDG", AV_CODEC_ID_MPEG4},
-    {"SMP4", AV_CODEC_ID_MPEG4}, {"UMP4", AV_CODEC_ID_MPEG4}, {"WV1F", AV_CODEC_ID_MPEG4},
-    {"GEOX", AV_CODEC_ID_MPEG4}, {"SIPP", AV_CODEC_ID_MPEG4}, {"XVIX", AV_CODEC_ID_MPEG4},
-    {"DIV1", AV_CODEC_ID_MPEG4}, {"3IVX", AV_CODEC_ID_MPEG4},
-    {"DIV3", AV_CODEC_ID_MSMPEG4V3}, {"DIV4", AV_CODEC_ID_MSMPEG4V3},
-    {"DIV5", AV_CODEC_ID_MSMPEG4V3},
-    {"DIV6", AV_CODEC_ID_MSMPEG4V3}, {"MP43", AV_CODEC_ID_MSMPEG4V3},
-    {"MPG3", AV_CODEC_ID_MSMPEG4V3},
-    {"AP41", AV_CODEC_ID_MSMPEG4V3}, {"COL1", AV_CODEC_ID_MSMPEG4V3},
-    {"3IVD", AV_CODEC_ID_MSMPEG4V3},
-    {"MP42", AV_CODEC_ID_MSMPEG4V2}, {"DIV2", AV_CODEC_ID_MSMPEG4V2},
-    {"MPG4", AV_CODEC_ID_MSMPEG4V1},
-    {"MP41", AV_CODEC_ID_MSMPEG4V1},
-    // H.26x
-    {"H264", AV_CODEC_ID_H264}, {"X264", AV_CODEC_ID_H264}, {"AVC1", AV_CODEC_ID_H264},
-    {"DAVC", AV_CODEC_ID_H264}, {"SMV2", AV_CODEC_ID_H264}, {"VSSH", AV_CODEC_ID_H264},
-    {"Q264", AV_CODEC_ID_H264}, {"V264", AV_CODEC_ID_H264}, {"GAVC", AV_CODEC_ID_H264},
-    {"UMSV", AV_CODEC_ID_H264}, {"TSHD", AV_CODEC_ID_H264}, {"INMC", AV_CODEC_ID_H264},
-    {"HEVC", AV_CODEC_ID_HEVC}, {"H265", AV_CODEC_ID_HEVC}, {"HVC1", AV_CODEC_ID_HEVC},
-    {"H263", AV_CODEC_ID_H263}, {"U263", AV_CODEC_ID_H263}, {"VIV1", AV_CODEC_ID_H263},
-    {"I263", AV_CODEC_ID_H263I},
-    // MPEG-1/2
-    {"MPG1", AV_CODEC_ID_MPEG1VIDEO}, {"PIM1", AV_CODEC_ID_MPEG1VIDEO},
-    {"MPG2", AV_CODEC_ID_MPEG2VIDEO},
-    {"MPEG", AV_CODEC_ID_MPEG2VIDEO}, {"PIM2", AV_CODEC_ID_MPEG2VIDEO},
-    {"VCR2", AV_CODEC_ID_MPEG2VIDEO},
-    {"MMES", AV_CODEC_ID_MPEG2VIDEO}, {"LMP2", AV_CODEC_ID_MPEG2VIDEO},
-    {"SLIF", AV_CODEC_ID_MPEG2VIDEO},
-    {"EM2V", AV_CODEC_ID_MPEG2VIDEO}, {"M701", AV_CODEC_ID_MPEG2VIDEO},
-    // Older desktop codecs
-    {"CVID", AV_CODEC_ID_CINEPAK}, {"CRAM", AV_CODEC_ID_MSVIDEO1}, {"MSVC", AV_CODEC_ID_MSVIDEO1},
-    {"WHAM", AV_CODEC_ID_MSVIDEO1}, {"MRLE", AV_CODEC_ID_MSRLE}, {"IV31", AV_CODEC_ID_INDEO3},
-    {"IV32", AV_CODEC_ID_INDEO3}, {"IV41", AV_CODEC_ID_INDEO4}, {"IV50", AV_CODEC_ID_INDEO5},
-    {"WMV1", AV_CODEC_ID_WMV1}, {"WMV2", AV_CODEC_ID_WMV2}, {"WMV3", AV_CODEC_ID_WMV3},
-    {"WVC1", AV_CODEC_ID_VC1}, {"VP30", AV_CODEC_ID_VP3}, {"VP31", AV_CODEC_ID_VP3},
-    {"VP50", AV_CODEC_ID_VP5}, {"VP60", AV_CODEC_ID_VP6}, {"VP61", AV_CODEC_ID_VP6},
-    {"VP62", AV_CODEC_ID_VP6}, {"VP6F", AV_CODEC_ID_VP6F}, {"VP80", AV_CODEC_ID_VP8},
-    {"VP90", AV_CODEC_ID_VP9}, {"DRAC", AV_CODEC_ID_DIRAC}, {"V210", AV_CODEC_ID_V210},
-    // Packed and planar YUV, handed to the raw decoder with their tag
-    {"YUY2", AV_CODEC_ID_RAWVIDEO}, {"YUYV", AV_CODEC_ID_RAWVIDEO}, {"UYVY", AV_CODEC_ID_RAWVIDEO},
-    {"YVYU", AV_CODEC_ID_RAWVIDEO}, {"Y422", AV_CODEC_ID_RAWVIDEO}, {"UYNV", AV_CODEC_ID_RAWVIDEO},
-    {"YV12", AV_CODEC_ID_RAWVIDEO}, {"I420", AV_CODEC_ID_RAWVIDEO}, {"IYUV", AV_CODEC_ID_RAWVIDEO},
-    {"YV16", AV_CODEC_ID_RAWVIDEO}, {"Y800", AV_CODEC_ID_RAWVIDEO}, {"GREY", AV_CODEC_ID_RAWVIDEO},
-    {"NV12", AV_CODEC_ID_RAWVIDEO}, {"NV21", AV_CODEC_ID_RAWVIDEO}, {"Y41P", AV_CODEC_ID_RAWVIDEO},
-    {"YVU9", AV_CODEC_ID_RAWVIDEO}, {"Y8  ", AV_CODEC_ID_RAWVIDEO},
+// Tags neither of libavformat's exported tables has. Its own AVI reader knows these H.265 tags
+// from a list it keeps apart; DVRs and capture tools write them.
+constexpr Tag kExtraTags[] = {
+    {"HEVC", AV_CODEC_ID_HEVC},
+    {"H265", AV_CODEC_ID_HEVC},
 };
-// clang-format on
 
 }  // namespace
 
 AVCodecID CodecIdOfFourCC(uint32_t fourcc) {
+  // The tables every AVI reader of the FFmpeg family consults, in its order: the AVI table, then
+  // the QuickTime one (ffmpeg writes QuickTime tags into AVI for codecs the first lacks, ProRes
+  // among them). Within each, an exact match first, then one that ignores case.
+  const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), avformat_get_mov_video_tags(),
+                                      nullptr};
+  AVCodecID id = av_codec_get_id(tables, fourcc);
+  if (id != AV_CODEC_ID_NONE) return id;
   char upper[4];
   for (int i = 0; i < 4; ++i)
     upper[i] = static_cast<char>(std::toupper((fourcc >> (8 * i)) & 0xFF));
-  std::string_view key(upper, 4);
-  for (const Tag& t : kTags)
-    if (key == std::string_view(t.fourcc, 4)) return t.id;
+  for (const Tag& t : kExtraTags)
+    if (std::memcmp(upper, t.fourcc, 4) == 0) return t.id;
   return AV_CODEC_ID_NONE;
 }

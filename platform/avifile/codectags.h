@@ -8,5 +8,6 @@ extern "C" {
 #include <libavcodec/codec_id.h>
 }
 
-// AV_CODEC_ID_NONE when no decoder is known for the tag. Case is ignored.
+// AV_CODEC_ID_NONE when no decoder is known for the tag. Case is ignored where no tag matches
+// exactly. The DIB compressions 0 to 3 map too (raw video, RLE).
 AVCodecID CodecIdOfFourCC(uint32_t fourcc);

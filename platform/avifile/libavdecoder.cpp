@@ -25,11 +25,18 @@ struct CodecChoice {
 };
 
 CodecChoice ChooseCodec(const AviStreamData& stream, const BITMAPINFOHEADER& format) {
-  if (format.biCompression == BI_RLE8 || format.biCompression == BI_RLE4)
-    return {AV_CODEC_ID_MSRLE, format.biCompression};
   AVCodecID id = CodecIdOfFourCC(format.biCompression);
+  if (id == AV_CODEC_ID_AVRN) {
+    // Avid's codec writes JPEG pictures under this tag, unless its data says "1:1": uncompressed.
+    const std::vector<uint8_t>& f = stream.format;
+    if (f.size() < 40 + 31 || std::memcmp(f.data() + 40 + 28, "1:1", 3) != 0)
+      id = AV_CODEC_ID_MJPEG;
+  }
   if (id != AV_CODEC_ID_NONE) return {id, format.biCompression};
+  // The handler names the compressor that wrote the stream. A raw one (or none) says nothing of
+  // how the format's bytes are laid out: the raw decoder takes its layout from the format's tag.
   id = CodecIdOfFourCC(stream.fccHandler);
+  if (id == AV_CODEC_ID_RAWVIDEO) return {};
   return {id, stream.fccHandler};
 }
 
@@ -92,16 +99,28 @@ class LibavDecoder : public FrameDecoder {
     ctx_->thread_type = FF_THREAD_SLICE;
     ctx_->thread_count = 0;
 
+    // A header's size counts the codec data that follows its 40 bytes; a colour table follows
+    // the header. Writers that leave codec data out of the size put it after the colour table.
     const std::vector<uint8_t>& f = stream_.format;
-    size_t extraAt = std::clamp<size_t>(h.biSize, 40, f.size());
-    if (h.biBitCount <= 8) {
-      uint32_t entries = h.biClrUsed ? std::min<uint32_t>(h.biClrUsed, 256) : 1u << h.biBitCount;
-      for (uint32_t i = 0; i < entries && extraAt + 4 * i + 4 <= f.size(); ++i)
-        palette_[i] = 0xFF000000u | (Le32(f.data() + extraAt + 4 * i) & 0xFFFFFF);
+    const size_t headerEnd = std::clamp<size_t>(h.biSize, 40, f.size());
+    size_t extraFrom = 40, extraTo = f.size();
+    if (h.biBitCount >= 1 && h.biBitCount <= 8) {
+      // A short or missing colour table leaves the remaining entries black.
+      const size_t entries =
+          h.biClrUsed ? std::min<uint32_t>(h.biClrUsed, 256) : 1u << h.biBitCount;
+      const size_t present = std::min(entries, (f.size() - headerEnd) / 4);
+      for (size_t i = 0; i < present; ++i)
+        palette_[i] = 0xFF000000u | (Le32(f.data() + headerEnd + 4 * i) & 0xFFFFFF);
       hasPalette_ = true;
-    } else if (f.size() > 40) {
-      // Codec data follows the 40 header bytes; writers count it in biSize (HuffYUV's tables).
-      extradata_.assign(f.begin() + 40, f.end());
+      if (headerEnd > 40)
+        extraTo = headerEnd;
+      else
+        extraFrom = headerEnd + 4 * present;
+    }
+    if (extraTo > extraFrom) {
+      // HuffYUV's tables, an avcC record, ...
+      extradata_.assign(f.begin() + static_cast<ptrdiff_t>(extraFrom),
+                        f.begin() + static_cast<ptrdiff_t>(extraTo));
       ctx_->extradata =
           static_cast<uint8_t*>(av_mallocz(extradata_.size() + AV_INPUT_BUFFER_PADDING_SIZE));
       if (!ctx_->extradata) return false;
@@ -302,9 +321,14 @@ class LibavDecoder : public FrameDecoder {
   const uint8_t* Show(AVFrame* f, int32_t d) {
     const uint8_t* result = nullptr;
     if (f->width > 0 && f->height > 0) {
+      SwsContext* previous = sws_;
       sws_ = sws_getCachedContext(sws_, f->width, f->height, static_cast<AVPixelFormat>(f->format),
                                   width(), height(), AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr,
                                   nullptr, nullptr);
+      if (sws_ &&
+          (sws_ != previous || f->colorspace != colorspace_ || f->color_range != colorRange_ ||
+           f->format != swsFormat_ || f->width != swsWidth_ || f->height != swsHeight_))
+        SetColourDetails(f);
       if (sws_) {
         // swscale writes whole blocks of pixels and converts a row in full only when the row
         // has room for them: other widths go through rows padded as ffmpeg's own frames are.
@@ -338,12 +362,37 @@ class LibavDecoder : public FrameDecoder {
     return result;
   }
 
+  // The YUV matrix and range of the conversion follow what the decoder reports for the picture
+  // (BT.601 where it says nothing; yuvj formats are full range), as in ffmpeg's own conversion.
+  void SetColourDetails(const AVFrame* f) {
+    colorspace_ = f->colorspace;
+    colorRange_ = f->color_range;
+    swsFormat_ = f->format;
+    swsWidth_ = f->width;
+    swsHeight_ = f->height;
+    int matrix = f->colorspace;
+    if (matrix < AVCOL_SPC_BT709 || matrix > AVCOL_SPC_BT2020_CL || matrix == AVCOL_SPC_YCGCO)
+      matrix = AVCOL_SPC_BT470BG;
+    int *inverse, *table, srcFull, dstFull, brightness, contrast, saturation;
+    if (sws_getColorspaceDetails(sws_, &inverse, &srcFull, &table, &dstFull, &brightness, &contrast,
+                                 &saturation) < 0)
+      return;
+    if (f->color_range != AVCOL_RANGE_UNSPECIFIED) srcFull = f->color_range == AVCOL_RANGE_JPEG;
+    const int* coefficients = sws_getCoefficients(matrix);
+    sws_setColorspaceDetails(sws_, coefficients, srcFull, coefficients, dstFull, brightness,
+                             contrast, saturation);
+  }
+
   AVCodecID id_ = AV_CODEC_ID_NONE;
   AVCodecContext* ctx_ = nullptr;
   AVPacket* pkt_ = nullptr;
   AVFrame* frame_ = nullptr;
   AVFrame* pending_ = nullptr;  // a picture decoded past a missing one
   SwsContext* sws_ = nullptr;
+  // What the conversion was set up for.
+  AVColorSpace colorspace_ = AVCOL_SPC_UNSPECIFIED;
+  AVColorRange colorRange_ = AVCOL_RANGE_UNSPECIFIED;
+  int swsFormat_ = -1, swsWidth_ = 0, swsHeight_ = 0;
   struct AvFree {
     void operator()(uint8_t* p) const { av_free(p); }
   };

@@ -143,15 +143,19 @@ bool HasEncoder(const std::string& name) {
 std::vector<std::vector<uint8_t>> FfmpegFrames(const std::string& path, int width, int height) {
   TempDir dir;
   const std::string raw = dir.File("frames.bgr");
-  std::vector<std::vector<uint8_t>> frames;
   // Passthrough: one output picture per decoded picture, none doubled or dropped for timing.
   ::testing::AssertionResult ok = Ffmpeg({"-i", path, "-map", "0:v:0", "-fps_mode", "passthrough",
                                           "-f", "rawvideo", "-pix_fmt", "bgr24", raw});
   if (!ok) {
     ADD_FAILURE() << ok.message();
-    return frames;
+    return {};
   }
-  std::vector<uint8_t> all = ReadFile(raw);
+  return DibsOfBgr24(ReadFile(raw), width, height);
+}
+
+std::vector<std::vector<uint8_t>> DibsOfBgr24(const std::vector<uint8_t>& all, int width,
+                                              int height) {
+  std::vector<std::vector<uint8_t>> frames;
   const size_t row = static_cast<size_t>(width) * 3, picture = row * height;
   const int stride = Stride(width);
   if (picture == 0 || all.size() % picture != 0) {

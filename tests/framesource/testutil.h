@@ -48,6 +48,9 @@ bool HasEncoder(const std::string& name);
 // Every picture of the file's first video stream as ffmpeg decodes it, in display order, as
 // 24-bit bottom-up DIB pixels (rows padded to 4 bytes, fill bytes 0).
 std::vector<std::vector<uint8_t>> FfmpegFrames(const std::string& path, int width, int height);
+// ffmpeg's rawvideo bgr24 output, cut into such pictures.
+std::vector<std::vector<uint8_t>> DibsOfBgr24(const std::vector<uint8_t>& raw, int width,
+                                              int height);
 // A clip of ffmpeg's moving test picture, encoded with the given output arguments.
 ::testing::AssertionResult MakeFfmpegClip(const std::string& path, int width, int height,
                                           int frames, const std::vector<std::string>& codec);
