@@ -69,6 +69,7 @@ class LibavDecoder : public FrameDecoder {
     sws_freeContext(sws_);
     av_frame_free(&frame_);
     av_frame_free(&pending_);
+    av_frame_free(&before_);
     av_packet_free(&pkt_);
     avcodec_free_context(&ctx_);
   }
@@ -83,9 +84,15 @@ class LibavDecoder : public FrameDecoder {
     pkt_ = av_packet_alloc();
     frame_ = av_frame_alloc();
     pending_ = av_frame_alloc();
-    if (!ctx_ || !pkt_ || !frame_ || !pending_) return false;
+    before_ = av_frame_alloc();
+    if (!ctx_ || !pkt_ || !frame_ || !pending_ || !before_) return false;
     ctx_->width = width();
     ctx_->height = height();
+    // No picture larger than the stream declares is ever made: a few bytes of codec header in a
+    // packet can claim 16000 x 16000. The margin covers coded sizes rounded up to macroblocks and
+    // the decoders' padded buffers (MPEG-4's scratch rows take 280 lines at any height).
+    ctx_->max_pixels =
+        ((int64_t{width()} + 63) / 64 * 64 + 256) * (std::max<int64_t>(height(), 256) + 256);
     ctx_->codec_tag = choice.tag;
     ctx_->bits_per_coded_sample = h.biBitCount;
     // Slice threads only: frame threads would add a delay of their own to every step.
@@ -123,12 +130,9 @@ class LibavDecoder : public FrameDecoder {
     return true;
   }
 
-  const uint8_t* GetFrame(int32_t pos) override {
-    int32_t d = PacketOfPosition(pos);
-    if (d < 0) return nullptr;
-    if (d == shown_) return Dib();
+  bool Decode(int32_t d, Span* dead) override {
     if (!CanContinueTo(d)) Seek(d);
-    return DecodeUntil(d);
+    return DecodeUntil(d, dead);
   }
 
  private:
@@ -161,6 +165,7 @@ class LibavDecoder : public FrameDecoder {
   }
 
   bool CanContinueTo(int32_t d) {
+    if (synced_ && havePending_ && pendingDisplay_ == d) return true;  // decoded already
     if (!synced_ || draining_ || d <= lastDisplay_) return false;
     if (havePending_ && pendingDisplay_ > d) return false;
     // Decoding on is right unless a keyframe lies ahead of what was already sent.
@@ -188,7 +193,9 @@ class LibavDecoder : public FrameDecoder {
     draining_ = false;
     havePending_ = false;
     av_frame_unref(pending_);
+    av_frame_unref(before_);
     lastDisplay_ = -1;
+    lastWhole_ = -1;
     paletteSent_ = false;
     const int32_t k = KeyAtOrBefore(d);
     nextSend_ = k;
@@ -208,6 +215,13 @@ class LibavDecoder : public FrameDecoder {
       }
     }
     synced_ = true;
+  }
+
+  // The latest picture decoded on the way to a wanted one: the picture to keep if that fails.
+  void KeepBefore(AVFrame* f, int32_t display) {
+    av_frame_unref(before_);
+    av_frame_move_ref(before_, f);
+    beforeDisplay_ = display;
   }
 
   void SendPacket(int32_t p) {
@@ -247,20 +261,33 @@ class LibavDecoder : public FrameDecoder {
       return true;
     }
     if (!anchored_) {
-      if (pts == AV_NOPTS_VALUE || (anchorExact_ ? pts != anchorPts_ : pts < anchorPts_))
-        return false;
+      if (pts == AV_NOPTS_VALUE || pts < anchorPts_) return false;
+      int64_t first = anchorDisplay_;
+      if (anchorExact_ && pts != anchorPts_) {
+        // The keyframe's own picture never came (damaged): the next can be numbered only where
+        // pictures are not reordered, by its packet.
+        if (ctx_->has_b_frames != 0) return false;
+        first = pts;
+      }
       anchored_ = true;
-      nextDisplay_ = anchorDisplay_;
+      nextDisplay_ = static_cast<int32_t>(first);
     }
     *display = nextDisplay_++;
     return true;
   }
 
-  const uint8_t* DecodeUntil(int32_t d) {
-    if (havePending_ && pendingDisplay_ == d) {
+  bool DecodeUntil(int32_t d, Span* dead) {
+    if (havePending_) {
       havePending_ = false;
-      return Show(pending_, d);
+      if (pendingDisplay_ == d) return Show(pending_);
+      KeepBefore(pending_, pendingDisplay_);  // passed over: d lies beyond it
     }
+    // On a failure, the packets after the last picture taken up to the next one that comes out
+    // yield none of their own.
+    int32_t lastBelow = lastWhole_ >= 0 ? lastWhole_ : anchorDisplay_ - 1;
+    auto first = [&] { return std::min(lastBelow + 1, d); };
+    const int32_t sendEnd = std::min(PacketCount(), sendLimit_);
+    bool toTheEnd = false;
     // Every turn sends a packet or takes a picture; a decoder gives at most a few per packet.
     for (int64_t turns = 0, limit = 4 * (int64_t{PacketCount()} + 16); turns < limit; ++turns) {
       int r = avcodec_receive_frame(ctx_, frame_);
@@ -271,34 +298,64 @@ class LibavDecoder : public FrameDecoder {
           continue;
         }
         lastDisplay_ = display;
-        if (display == d) return Show(frame_, d);
-        if (display > d) {  // the wanted picture did not decode: keep this one for later
-          av_frame_unref(pending_);
-          av_frame_move_ref(pending_, frame_);
-          havePending_ = true;
-          pendingDisplay_ = display;
-          return nullptr;
+        // A picture of another size than the stream's is none of its pictures.
+        if (frame_->width != width() || frame_->height != height()) {
+          av_frame_unref(frame_);
+          continue;
         }
-        av_frame_unref(frame_);
+        lastWhole_ = display;
+        if (display == d) {
+          if (Show(frame_)) return true;
+          *dead = {first(), d};
+          return false;
+        }
+        if (display < d) {
+          KeepBefore(frame_, display);
+          lastBelow = display;
+          continue;
+        }
+        // The wanted picture did not decode: keep this one for later.
+        av_frame_unref(pending_);
+        av_frame_move_ref(pending_, frame_);
+        havePending_ = true;
+        pendingDisplay_ = display;
+        *dead = {first(), display - 1};
+        ShowBefore(first());
+        return false;
       } else if (r == AVERROR(EAGAIN)) {
-        if (nextSend_ < PacketCount()) {
+        if (nextSend_ < sendEnd) {
           SendPacket(nextSend_++);
+        } else if (sendEnd < PacketCount()) {
+          *dead = {d, d};  // held back while looking ahead: nothing is known past here
+          return false;
         } else if (!draining_) {
           avcodec_send_packet(ctx_, nullptr);  // the end: let the decoder give what it holds
           draining_ = true;
         } else {
+          toTheEnd = true;
           break;
         }
       } else {
+        toTheEnd = r == AVERROR_EOF;
         break;  // end of stream or a decoder failure
       }
     }
     synced_ = false;
-    return nullptr;
+    *dead = {first(), toTheEnd ? PacketCount() - 1 : d};
+    ShowBefore(first());
+    return false;
   }
 
-  const uint8_t* Show(AVFrame* f, int32_t d) {
-    const uint8_t* result = nullptr;
+  // After a failure: the picture just before the packets that yield none, when it was decoded
+  // on the way, goes into the frame now rather than by another decode.
+  void ShowBefore(int32_t first) {
+    if (before_->buf[0] && beforeDisplay_ == first - 1 && Show(before_)) SetHeld(beforeDisplay_);
+    av_frame_unref(before_);
+  }
+
+  // Converts a picture of the stream's size into the frame; false when it cannot be.
+  bool Show(AVFrame* f) {
+    bool result = false;
     if (f->width > 0 && f->height > 0) {
       sws_ = sws_getCachedContext(sws_, f->width, f->height, static_cast<AVPixelFormat>(f->format),
                                   width(), height(), AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr,
@@ -318,7 +375,7 @@ class LibavDecoder : public FrameDecoder {
           if (!scratch_) scratch_.reset(static_cast<uint8_t*>(av_malloc(padded * height() + 64)));
           if (!scratch_) {
             av_frame_unref(f);
-            return nullptr;
+            return false;
           }
           uint8_t* dst[4] = {scratch_.get(), nullptr, nullptr, nullptr};
           int dstStride[4] = {static_cast<int>(padded), 0, 0, 0};
@@ -328,8 +385,7 @@ class LibavDecoder : public FrameDecoder {
             std::memcpy(pixels + (height() - 1 - y) * stride(), scratch_.get() + y * padded,
                         rowBytes);
         }
-        shown_ = d;
-        result = Dib();
+        result = true;
       }
     }
     av_frame_unref(f);
@@ -341,6 +397,7 @@ class LibavDecoder : public FrameDecoder {
   AVPacket* pkt_ = nullptr;
   AVFrame* frame_ = nullptr;
   AVFrame* pending_ = nullptr;  // a picture decoded past a missing one
+  AVFrame* before_ = nullptr;   // the latest picture decoded before the wanted one
   SwsContext* sws_ = nullptr;
   struct AvFree {
     void operator()(uint8_t* p) const { av_free(p); }
@@ -363,7 +420,8 @@ class LibavDecoder : public FrameDecoder {
   int32_t lastDisplay_ = -1;  // display number of the last picture taken, -1 if none
   bool havePending_ = false;
   int32_t pendingDisplay_ = -1;
-  int32_t shown_ = -1;  // display number of the picture in the DIB, -1 if none
+  int32_t beforeDisplay_ = -1;
+  int32_t lastWhole_ = -1;  // display number of the last picture of the stream's size taken
   // Reordering streams: pictures are numbered from the anchor on.
   int64_t anchorPts_ = 0;  // packet whose picture (exact) or later pictures (not exact) anchor
   bool anchorExact_ = false;
