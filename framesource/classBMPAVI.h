@@ -34,8 +34,9 @@ class classBMPAVI {
   int16_t GetFrameMax();
   // Frames (positions) of the open stream, whatever their number; 0 when none is open.
   int32_t FrameCount() const { return pAVIStream ? AVIStreamLength(pAVIStream) : 0; }
-  // Fetches frame lngAVIFrameNo into the buffer; a fetch that yields no frame keeps the
-  // previous picture. Always 0. Only while a file is open.
+  // Fetches frame lngAVIFrameNo into the buffer: a frame that does not decode comes as the last
+  // whole picture before it that did (black before the first); a position outside the stream
+  // keeps the buffer as it is. Always 0. Only while a file is open.
   int16_t GetDIBAVI(int32_t lngAVIFrameNo);
   // True (-1) when the buffer was written in full to strFileName, False (0) when any step
   // failed; an existing file is then left as it was. The open video itself is never replaced.

@@ -189,6 +189,7 @@ class LibavDecoder : public FrameDecoder {
   }
 
   void Seek(int32_t d) {
+    synced_ = false;  // until the seek is complete, should reading a packet fail on memory
     if (sentAny_) avcodec_flush_buffers(ctx_);
     draining_ = false;
     havePending_ = false;
