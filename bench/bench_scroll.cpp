@@ -68,9 +68,9 @@ void BM_ScrollStep(benchmark::State& state, const std::string& file) {
   probe.Separate60();
   tk::HScrollBar& bar = probe.HScroll();
   std::vector<double> steps;
-  int16_t p = 0;
+  int32_t p = 0;
   for (auto _ : state) {
-    p = static_cast<int16_t>(p % bar.Max() + 1);
+    p = p % bar.Max() + 1;
     auto t0 = std::chrono::steady_clock::now();
     bar.SetValue(p);  // raises the change event: the whole step
     steps.push_back(
@@ -83,10 +83,10 @@ void BM_ScrollStep(benchmark::State& state, const std::string& file) {
 void BM_FetchAlone(benchmark::State& state, const std::string& file) {
   classBMPAVI source;
   source.GetEnable(PathOf(file));
-  const int16_t last = static_cast<int16_t>(2 * source.GetFrameMax());
-  int16_t p = 0;
+  const int32_t last = 2 * source.GetFrameMax();
+  int32_t p = 0;
   for (auto _ : state) {
-    p = static_cast<int16_t>(p % last + 1);
+    p = p % last + 1;
     source.GetDIBAVI(p / 2);
     benchmark::DoNotOptimize(source.DIBBits().data());
   }

@@ -112,8 +112,8 @@ void classBMPAVI::CloseAVI() {
   }
 }
 
-int16_t classBMPAVI::GetFrameMax() {
-  return CInt(int64_t{AVIStreamLength(pAVIStream)} - 1);
+int32_t classBMPAVI::GetFrameMax() {
+  return CLng(int64_t{AVIStreamLength(pAVIStream)} - 1);
 }
 
 int16_t classBMPAVI::GetDIBAVI(int32_t lngAVIFrameNo) {

@@ -30,8 +30,8 @@ class classBMPAVI {
 
   // -1 when opening failed (after its message), 0 when the file is open with frame 0 loaded.
   int16_t GetEnable(const std::string& strFileName);
-  // Index of the last frame; OverflowError beyond 32768 frames. Only while a file is open.
-  int16_t GetFrameMax();
+  // Index of the last frame (-1 for an empty stream). Only while a file is open.
+  int32_t GetFrameMax();
   // Frames (positions) of the open stream, whatever their number; 0 when none is open.
   int32_t FrameCount() const { return pAVIStream ? AVIStreamLength(pAVIStream) : 0; }
   // Fetches frame lngAVIFrameNo into the buffer: a frame that does not decode comes as the last

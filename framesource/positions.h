@@ -3,19 +3,26 @@
 // priority (0 even lines first, 1 odd lines first) says which field comes first.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
-inline int32_t FrameOfPosition(int16_t position, bool whole) {
-  return whole ? position : static_cast<int16_t>(position / 2);
+#include "checked.h"
+
+inline int32_t FrameOfPosition(int32_t position, bool whole) {
+  return whole ? position : position / 2;
 }
 
-inline int16_t SeparateTypeOfPosition(int16_t position, bool whole, int16_t priority) {
-  return whole ? int16_t{-1} : static_cast<int16_t>(((position % 2) + priority) % 2);
+inline int16_t SeparateTypeOfPosition(int32_t position, bool whole, int16_t priority) {
+  return whole ? int16_t{-1} : CInt(((position % 2) + priority) % 2);
 }
 
-// Largest scroll position for a video of frameCount frames, within the 16-bit range.
-inline int16_t LastPosition(int64_t frameCount, bool whole) {
-  int64_t last = frameCount - 1;
-  if (whole) return static_cast<int16_t>(last > 32767 ? 32767 : last);
-  return static_cast<int16_t>(2 * (last > 16383 ? 16383 : last));
+// The last frame that has a position in the 1/60 view: twice it is the largest 32-bit position
+// that is even. Only a damaged index claims more (2^30 frames are 414 days at 30 frames/s).
+inline constexpr int32_t kFieldFrameMax = (int32_t{1} << 30) - 1;
+
+// Largest scroll position for a video whose last frame index is frameMax: the frame itself in
+// the 1/30 view, twice it in the 1/60 view (the last frame has only its first field's
+// position), where frames past kFieldFrameMax have none.
+inline int32_t LastPosition(int32_t frameMax, bool whole) {
+  return whole ? frameMax : MulLng(2, std::min(frameMax, kFieldFrameMax));
 }

@@ -1,7 +1,7 @@
 // Writes the fuzzer's seed corpus into a folder: small well-formed AVI files of every layout our
 // writer knows (each DIB depth, either row order, idx1 relative and absolute, no index, OpenDML
 // with several RIFFs, audio first, dropped frames), and, when the ffmpeg command is there, one
-// tiny file per compressed format the library decodes.
+// tiny file per compressed format the library decodes and a type-1 DV file.
 //   dovrel-make-seeds OUTDIR
 #include <sys/stat.h>
 
@@ -121,6 +121,22 @@ int main(int argc, char** argv) {
   int missing = 0;
   for (const Codec& c : codecs)
     if (Ffmpeg(dir + "/ff-" + c.name + ".avi", c.size, c.frames, c.args) != 0) ++missing;
+  // A one-frame type-1 DV file (the frame as ffmpeg writes raw DV), without an index.
+  const std::string dv = dir + "/frame.dv";
+  if (Ffmpeg(dv, "720x480", 1, "-c:v dvvideo -pix_fmt yuv411p -r 30000/1001 -f dv") == 0) {
+    std::vector<uint8_t> frame(120000);
+    std::FILE* in = std::fopen(dv.c_str(), "rb");
+    const bool read = in && std::fread(frame.data(), 1, frame.size(), in) == frame.size();
+    if (in) std::fclose(in);
+    AviWriterOptions type1 = none;
+    type1.dvType1 = true;
+    AviWriter writer(dir + "/dv-type1.avi", AviWriter::DvInfo(frame), type1);
+    writer.AddFrame(frame);
+    if (!writer.Close() || !read) ++missing;
+  } else {
+    ++missing;
+  }
+  std::remove(dv.c_str());
   if (missing) std::fprintf(stderr, "dovrel-make-seeds: %d ffmpeg seeds not written\n", missing);
   return 0;
 }

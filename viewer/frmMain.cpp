@@ -19,11 +19,9 @@ constexpr uint32_t kWindowTextColor = 0x000000;
 
 constexpr const char* kMsgCancelled = "キャンセルされました";
 constexpr const char* kMsgSaveFailed = "BMPファイルを保存できませんでした。";
-// A video longer than the 16-bit scroll range reaches only its first frames.
-constexpr const char* kMsgLimit30 =
-    "フレーム数が32768を超えているため、最初の32768フレームまでを表示します。";
+// Only a damaged index has more frames than 32-bit field positions can number.
 constexpr const char* kMsgLimit60 =
-    "フレーム数が16384を超えているため、1/60では最初の16384フレームまでを表示します。";
+    "フレーム数が1073741824を超えているため、1/60では最初の1073741824フレームまでを表示します。";
 
 constexpr char kAviFilter[] = "AVI File(*.avi)\0*.avi\0";  // the array's own NUL ends the list
 constexpr char kBmpFilter[] = "Bitmap File(*.bmp)\0*.bmp\0";
@@ -150,6 +148,7 @@ void frmMain::Form_Click() {
 // ---- Loading a video -------------------------------------------------------------------------
 
 void frmMain::LoadAVI() {
+  const tk::BusyCursor busy;  // a file without an index is scanned whole: seconds for a tape
   const int16_t failed = objBMPAVI->GetEnable(strOpenFile);
   if (failed && strAVIFile.empty()) return;  // nothing was loaded: the start-up state stays
   if (failed) {
@@ -174,11 +173,10 @@ void frmMain::LoadAVI() {
   SetScaleHeight(static_cast<float>(AddLng(MulLng(lngDispHeight, 20), 20)));
   blnToldLimit60 = false;
   HScroll.SetValue(0);
-  HScroll.SetMax(ReachableFrameMax(true));
+  HScroll.SetMax(objBMPAVI->GetFrameMax());
   HScroll_Scroll();
   ShowDIB();
   HScroll.SetFocus();
-  if (objBMPAVI->FrameCount() > 32768) MsgBox(kMsgLimit30);  // once: at each load
 }
 
 void frmMain::ReturnToStartUp() {
@@ -187,12 +185,6 @@ void frmMain::ReturnToStartUp() {
   EnableCommands(false, false);
   Label.SetCaption("");
   Cls();
-}
-
-int16_t frmMain::ReachableFrameMax(bool whole) {
-  const int32_t count = objBMPAVI->FrameCount();
-  if (whole) return count > 32768 ? int16_t{32767} : objBMPAVI->GetFrameMax();
-  return count > 16384 ? int16_t{16383} : objBMPAVI->GetFrameMax();
 }
 
 // ---- Frame navigation and the two views ---------------------------------------------------------
@@ -229,7 +221,7 @@ int16_t frmMain::GetSeparateType() {
 void frmMain::Separate30Menu_Click() {
   EnableCommands(true, false);
   bln30Mode = kTrue;
-  HScroll.SetMax(ReachableFrameMax(true));
+  HScroll.SetMax(LastPosition(objBMPAVI->GetFrameMax(), true));
   HScroll.SetValue(0);
   HScroll_Scroll();
 }
@@ -237,10 +229,11 @@ void frmMain::Separate30Menu_Click() {
 void frmMain::Separate60Menu_Click() {
   EnableCommands(true, true);
   bln30Mode = kFalse;
-  HScroll.SetMax(MulInt(2, ReachableFrameMax(false)));
+  const int32_t frameMax = objBMPAVI->GetFrameMax();
+  HScroll.SetMax(LastPosition(frameMax, false));
   HScroll.SetValue(0);
   HScroll_Scroll();
-  if (objBMPAVI->FrameCount() > 16384 && !blnToldLimit60) {
+  if (frameMax > kFieldFrameMax && !blnToldLimit60) {
     blnToldLimit60 = true;
     MsgBox(kMsgLimit60);
   }

@@ -46,7 +46,7 @@ class frmMain : public tk::Form {
   int16_t intSepType = 0;                  // field type last computed for the scroll position
   int32_t lngDispWidth = 0;                // display rectangle, pixels (720 once a video is loaded)
   int32_t lngDispHeight = 0;               // (480 once a video is loaded)
-  bool blnToldLimit60 = false;             // the user knows the video is cut for 1/60
+  bool blnToldLimit60 = false;             // the user knows the 1/60 view is cut short
 
   // Event handlers.
   void Form_Load();
@@ -74,9 +74,6 @@ class frmMain : public tk::Form {
   int16_t GetSeparateType();
   void PaintPosition();  // what both scroll-bar events do
   void ReturnToStartUp();
-  // Last frame index the 1/30 (whole) or 1/60 view can reach with 16-bit scroll positions;
-  // a longer video is limited to it, and the user is told once per load.
-  int16_t ReachableFrameMax(bool whole);
   // The one place that enables and disables the commands that need a video.
   void EnableCommands(bool videoLoaded, bool fieldView);
 };

@@ -35,35 +35,42 @@ inline constexpr uint64_t kMaxIdx1Entries = 4ull * kMaxPositions;
 // ffmpeg writes one ix## per RIFF of about 1 GB; 65,536 of them would index 64 TB.
 inline constexpr uint32_t kMaxStandardIndexes = 1u << 16;  // entries of a super index
 
+// One per position, held for the whole open: 12 bytes, so a two-hour capture's index is 2.6 MB.
+#pragma pack(push, 4)
 struct AviChunk {
-  uint64_t offset = 0;  // file offset of the chunk's data (after its 8-byte header)
-  uint32_t size = 0;    // bytes of data; 0 = a dropped frame, which repeats the one before
-  bool keyframe = false;
+  uint64_t offset = 0;     // file offset of the chunk's data (after its 8-byte header)
+  uint32_t size : 31 = 0;  // bytes of data, at most kMaxChunkBytes; 0 = a dropped frame,
+                           // which repeats the one before
+  uint32_t keyframe : 1 = 0;
 };
+#pragma pack(pop)
+static_assert(sizeof(AviChunk) == 12 && kMaxChunkBytes < (1u << 31));
 
 enum class AviIndexSource { kNone, kIdx1, kOpenDml, kScan };
 
+// Type-1 DV: one interleaved stream whose chunks each hold a whole DV frame with its audio.
+inline constexpr uint32_t kStreamTypeIavs = MakeFourCC('i', 'a', 'v', 's');
+
 struct AviStreamData {
   bool hasHeader = false;  // a strh was found
-  uint32_t fccType = 0;    // 'vids', 'auds', 'iavs' (DV type 1), ...
+  uint32_t fccType = 0;    // 'vids', 'auds', kStreamTypeIavs, ...
   uint32_t fccHandler = 0;
   uint32_t dwScale = 0;
   uint32_t dwRate = 0;
   uint32_t dwLength = 0;        // as declared: not trusted, the index decides
-  std::vector<uint8_t> format;  // the strf chunk's bytes (at most kMaxFormatBytes)
+  std::vector<uint8_t> format;  // the strf chunk's bytes (at most kMaxFormatBytes); iavs: below
   uint64_t indxOffset = 0;      // the strl's 'indx' data, 0 if none
   uint32_t indxSize = 0;
   std::vector<AviChunk> chunks;  // one per position, in position order
   bool keyframesKnown = true;    // false when the index was rebuilt (every chunk then a key)
   AviIndexSource indexSource = AviIndexSource::kNone;
 
-  bool IsVideo() const {
-    return fccType == streamtypeVIDEO || fccType == MakeFourCC('i', 'a', 'v', 's');
-  }
+  bool IsVideo() const { return fccType == streamtypeVIDEO || fccType == kStreamTypeIavs; }
 };
 
 struct AviContainer {
   std::vector<AviStreamData> streams;  // in the order of their strl lists
+  int32_t width = 0, height = 0;       // the avih frame size, as declared
 };
 
 // Stream number of a chunk id "##xx" (two hex digits), or -1 when it names no stream.
@@ -71,3 +78,10 @@ int StreamOfChunkId(uint32_t id);
 
 // AVIERR_OK, or AVIERR_BADFORMAT when the bytes are not a RIFF AVI file with a header list.
 HRESULT ParseAviFile(const FileReader& file, AviContainer* out);
+
+// An iavs stream's strf is a DVINFO record, not a picture format. Replaces it with the
+// BITMAPINFOHEADER of the stream's DV frames: the size from the DIF header of the first packet
+// that libavcodec's DV profiles recognise, else the avih size (no format when neither tells);
+// the codec libavcodec's DV decoder, whatever the handler says.
+void DescribeDvType1(const FileReader& file, const AviContainer& container, int number,
+                     AviStreamData& stream);

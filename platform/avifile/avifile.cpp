@@ -34,9 +34,10 @@ struct AviGetFrame {
 namespace {
 int g_uses = 0;
 
-// A video stream is usable when its header and a whole bitmap header are there.
+// A video stream is usable when its header and a whole bitmap header are there. A type-1 DV
+// stream is one whatever its format: when nothing told its size, no decoder can take it.
 bool IsUsableVideo(const AviStreamData& s) {
-  return s.hasHeader && s.IsVideo() && s.format.size() >= 40;
+  return s.hasHeader && s.IsVideo() && (s.format.size() >= 40 || s.fccType == kStreamTypeIavs);
 }
 }  // namespace
 

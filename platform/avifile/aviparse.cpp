@@ -14,6 +14,7 @@ constexpr uint32_t kLIST = MakeFourCC('L', 'I', 'S', 'T');
 constexpr uint32_t kAVI = MakeFourCC('A', 'V', 'I', ' ');
 constexpr uint32_t kAVIX = MakeFourCC('A', 'V', 'I', 'X');
 constexpr uint32_t kHdrl = MakeFourCC('h', 'd', 'r', 'l');
+constexpr uint32_t kAvih = MakeFourCC('a', 'v', 'i', 'h');
 constexpr uint32_t kStrl = MakeFourCC('s', 't', 'r', 'l');
 constexpr uint32_t kStrh = MakeFourCC('s', 't', 'r', 'h');
 constexpr uint32_t kStrf = MakeFourCC('s', 't', 'r', 'f');
@@ -115,6 +116,9 @@ class Parser {
       if (st.indexSource == AviIndexSource::kNone || (st.IsVideo() && st.chunks.empty()))
         needScan = true;
     if (needScan) Scan();
+    for (size_t s = 0; s < out_->streams.size(); ++s)
+      if (out_->streams[s].fccType == kStreamTypeIavs)
+        DescribeDvType1(f_, *out_, static_cast<int>(s), out_->streams[s]);
     return AVIERR_OK;
   }
 
@@ -161,6 +165,12 @@ class Parser {
         if (out_->streams.size() >= kMaxStreams) return;
         out_->streams.emplace_back();
         WalkStrl({h.data + 4, end}, out_->streams.back());
+      } else if (h.id == kAvih && end >= h.data + 40) {
+        uint8_t b[8];
+        if (f_.ReadAt(h.data + 32, b, sizeof b)) {  // dwWidth, dwHeight
+          out_->width = static_cast<int32_t>(Le32(b));
+          out_->height = static_cast<int32_t>(Le32(b + 4));
+        }
       }
       if (h.data + h.size > span.end) break;
       at = NextChunk(h);
@@ -244,7 +254,8 @@ class Parser {
                count <= kMaxStandardIndexes) {
       ok = true;
       std::set<uint64_t> seen;
-      uint64_t ixBytes = 0;
+      uint64_t ixBytes = 0, entries = 0;
+      std::vector<ChunkHeader> ixs;
       for (uint32_t i = 0; i < count && ok; ++i) {
         uint8_t e[16];
         ok = f_.ReadAt(bodyAt + uint64_t{i} * perEntry, e, sizeof e);
@@ -256,11 +267,25 @@ class Parser {
         uint8_t ixHead[24];
         ok = ok && seen.insert(off).second && ReadHeader(f_, off, f_.size(), &h) && h.size >= 24 &&
              h.size <= f_.size() - h.data && (ixBytes += h.size + 8) <= f_.size() &&
-             f_.ReadAt(h.data, ixHead, sizeof ixHead) &&
+             f_.ReadAt(h.data, ixHead, sizeof ixHead);
+        if (ok) {
+          ixs.push_back(h);
+          entries += std::min<uint64_t>(Le32(ixHead + 4), (h.size - 24) / 8);
+        }
+      }
+      // The whole index at once, with the room the ix## chunks really hold: a long capture's
+      // index is not grown by doubling, which would hold up to three times its size.
+      if (ok) st.chunks.reserve(std::min({entries, maxEntries_, uint64_t{kMaxPositions}}));
+      for (const ChunkHeader& h : ixs) {
+        uint8_t ixHead[24];
+        ok = ok && f_.ReadAt(h.data, ixHead, sizeof ixHead) &&
              ReadStandardIndex(ixHead, h.data + 24, h.size - 24, st, number);
       }
     }
-    if (!ok) st.chunks.clear();
+    if (!ok) {
+      st.chunks.clear();
+      st.chunks.shrink_to_fit();
+    }
     return ok;
   }
 

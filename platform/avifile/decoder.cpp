@@ -129,7 +129,9 @@ FrameDecoder::FrameDecoder(const FileReader& file, const AviStreamData& stream, 
       width_(width),
       height_(height),
       stride_(DibStride(width, 24)) {
-  for (size_t i = 0; i < stream.chunks.size(); ++i)
+  everyChunk_ = std::none_of(stream.chunks.begin(), stream.chunks.end(),
+                             [](const AviChunk& c) { return c.size == 0; });
+  for (size_t i = 0; i < stream.chunks.size() && !everyChunk_; ++i)
     if (stream.chunks[i].size > 0) packets_.push_back(static_cast<int32_t>(i));
 }
 
@@ -146,7 +148,8 @@ uint8_t* FrameDecoder::Pixels() {
 }
 
 int32_t FrameDecoder::PacketOfPosition(int32_t pos) const {
-  if (pos < 0 || static_cast<size_t>(pos) >= stream_.chunks.size() || packets_.empty()) return -1;
+  if (pos < 0 || static_cast<size_t>(pos) >= stream_.chunks.size() || PacketCount() == 0) return -1;
+  if (everyChunk_) return pos;
   // The last non-empty chunk at or before pos; positions before the first one show it.
   auto it = std::upper_bound(packets_.begin(), packets_.end(), pos);
   return it == packets_.begin() ? 0 : static_cast<int32_t>(it - packets_.begin() - 1);

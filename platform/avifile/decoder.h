@@ -68,9 +68,13 @@ class FrameDecoder {
   int32_t sendLimit_ = INT32_MAX;
 
   // The non-empty chunks, in order; positions of empty chunks show the packet before them.
-  int32_t PacketCount() const { return static_cast<int32_t>(packets_.size()); }
+  int32_t PacketCount() const {
+    return static_cast<int32_t>(everyChunk_ ? stream_.chunks.size() : packets_.size());
+  }
   int32_t PacketOfPosition(int32_t pos) const;  // -1 if pos is out of range
-  const AviChunk& Packet(int32_t packet) const { return stream_.chunks[packets_[packet]]; }
+  const AviChunk& Packet(int32_t packet) const {
+    return stream_.chunks[everyChunk_ ? packet : packets_[packet]];
+  }
   // Reads a packet's bytes after checking its chunk header; false for a damaged chunk.
   bool ReadPacket(int32_t packet, std::vector<uint8_t>& out, size_t padding) const;
   // Bytes of a packet that may be read, after checking its chunk header; 0 if damaged.
@@ -98,7 +102,10 @@ class FrameDecoder {
   int streamNumber_;
   int32_t width_, height_;
   int64_t stride_;
-  std::vector<int32_t> packets_;  // chunk index of each non-empty chunk
+  // Chunk index of each non-empty chunk; left empty when no chunk is (packet = position), so
+  // that a long capture without dropped frames costs no memory here.
+  std::vector<int32_t> packets_;
+  bool everyChunk_ = false;
   std::vector<uint8_t> dib_;
   int32_t held_ = kGarbage;  // packet whose picture the DIB holds, or kBlack
   bool decoded_ = false;

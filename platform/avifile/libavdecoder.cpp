@@ -118,15 +118,15 @@ class LibavDecoder : public FrameDecoder {
     if (avcodec_open2(ctx_, codec, nullptr) < 0) return false;
 
     const AVCodecDescriptor* desc = avcodec_descriptor_get(id_);
-    const bool intraOnly = desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
+    intraOnly_ = desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
     reorder_ = desc && (desc->props & AV_CODEC_PROP_REORDER);
     // An index rebuilt from the chunks says nothing of keyframes: where the bitstream can tell,
     // ask it, packet by packet as seeks need them, rather than decode from the start.
-    probeKeys_ = !intraOnly && !stream_.keyframesKnown &&
+    probeKeys_ = !intraOnly_ && !stream_.keyframesKnown &&
                  (id_ == AV_CODEC_ID_MPEG4 || id_ == AV_CODEC_ID_H264);
     if (probeKeys_) keyState_.assign(static_cast<size_t>(PacketCount()), kUnknown);
-    for (int32_t p = 0; p < PacketCount() && !probeKeys_; ++p)
-      if (p == 0 || intraOnly || (stream_.keyframesKnown && Packet(p).keyframe)) keys_.push_back(p);
+    for (int32_t p = 0; p < PacketCount() && !probeKeys_ && !intraOnly_; ++p)
+      if (p == 0 || (stream_.keyframesKnown && Packet(p).keyframe)) keys_.push_back(p);
     return true;
   }
 
@@ -137,6 +137,7 @@ class LibavDecoder : public FrameDecoder {
 
  private:
   int32_t KeyAtOrBefore(int32_t packet) {
+    if (intraOnly_) return packet;
     if (probeKeys_) {
       for (int32_t p = packet; p > 0; --p)
         if (IsKeyPacket(p)) return p;
@@ -146,6 +147,7 @@ class LibavDecoder : public FrameDecoder {
     return it == keys_.begin() ? 0 : *(it - 1);
   }
   int32_t KeyBefore(int32_t key) {
+    if (intraOnly_) return key - 1;
     if (probeKeys_) return key > 0 ? KeyAtOrBefore(key - 1) : -1;
     auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
     return it == keys_.begin() ? -1 : *(it - 1);
@@ -410,6 +412,7 @@ class LibavDecoder : public FrameDecoder {
   bool hasPalette_ = false, paletteSent_ = false;
   bool reorder_ = false;
   std::vector<int32_t> keys_;  // packets decoding may start at
+  bool intraOnly_ = false;     // keys_ unused: every packet is one
   bool probeKeys_ = false;     // keys_ unused: the packets are asked instead
   static constexpr int8_t kUnknown = -1, kNotKey = 0, kKey = 1;
   std::vector<int8_t> keyState_;  // per packet, when probing

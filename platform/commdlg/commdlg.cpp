@@ -5,11 +5,32 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPointer>
+#include <QShowEvent>
 #include <cstring>
 #include <utility>
 #include <vector>
 
+#include "program.h"
+
 namespace {
+
+// Opens centred over its owner, or over the program's window when it has none: the dialog
+// belongs with the program, not in a corner of the screen.
+class FileDialog : public QFileDialog {
+ public:
+  FileDialog(QWidget* owner, const QString& caption, const QString& dir, const QString& filter)
+      : QFileDialog(owner, caption, dir, filter), over_(owner ? owner : tk::ProgramWindow()) {}
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QFileDialog::showEvent(event);
+    if (!event->spontaneous()) tk::CentreOver(this, over_);
+  }
+
+ private:
+  QPointer<QWidget> over_;
+};
 
 FileDialogAnswerer& Answerer() {
   static FileDialogAnswerer answerer;
@@ -49,8 +70,8 @@ FileDialogRequest RequestOf(const OPENFILENAME& ofn, bool save) {
 std::optional<std::string> ShowQtDialog(const FileDialogRequest& r) {
   const QString dir = QFile::decodeName(r.initialDir.c_str());
   for (;;) {
-    QFileDialog dialog(r.owner, QString::fromUtf8(r.title.c_str()), dir,
-                       QString::fromUtf8(r.nameFilter.c_str()));
+    FileDialog dialog(r.owner, QString::fromUtf8(r.title.c_str()), dir,
+                      QString::fromUtf8(r.nameFilter.c_str()));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode((r.flags & OFN_FILEMUSTEXIST) ? QFileDialog::ExistingFile

@@ -18,6 +18,7 @@
 #include <QTextOption>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "checked.h"
 #include "form.h"
@@ -135,21 +136,32 @@ HScrollBar::HScrollBar(QScrollBar* bar) : bar_(bar) {
   bar_->setTracking(true);
   bar_->setFocusPolicy(Qt::StrongFocus);
   bar_->installEventFilter(new ScrollKeys(bar_));
-  // During a drag the value follows the thumb and each position raises the scroll event once;
-  // the release then counts as one change. Everything else that moves the value is a change.
-  QObject::connect(bar_, &QScrollBar::valueChanged, bar_,
-                   [this](int) { Dispatch(bar_->isSliderDown() ? scroll_ : change_); });
+  // Everything that moves the value outside a drag is a change, raised at once. During a drag the
+  // value follows the thumb and the scroll event shows its newest position; the release then
+  // counts as one change.
+  QObject::connect(bar_, &QScrollBar::valueChanged, bar_, [this](int) {
+    if (bar_->isSliderDown()) {
+      Dragged();
+    } else {
+      Dispatch(change_);
+    }
+  });
   QObject::connect(bar_, &QScrollBar::sliderPressed, bar_, [this] { pressValue_ = bar_->value(); });
   QObject::connect(bar_, &QScrollBar::sliderReleased, bar_, [this] {
-    if (bar_->value() != pressValue_) Dispatch(change_);
+    const bool waiting = std::exchange(scrollPending_, false);
+    if (bar_->value() != pressValue_) {
+      Dispatch(change_);
+    } else if (waiting) {
+      Dispatch(scroll_);  // back where it began: the picture must still be this position's
+    }
   });
 }
 
-int16_t HScrollBar::Value() const {
-  return static_cast<int16_t>(bar_->value());
+int32_t HScrollBar::Value() const {
+  return bar_->value();
 }
 
-void HScrollBar::SetValue(int16_t value) {
+void HScrollBar::SetValue(int32_t value) {
   if (value < bar_->minimum() || value > bar_->maximum())
     throw RuntimeError(380, "Invalid property value");
   if (value == bar_->value()) return;
@@ -161,7 +173,7 @@ void HScrollBar::SetValue(int16_t value) {
   RaiseChange();
 }
 
-void HScrollBar::SetMax(int16_t max) {
+void HScrollBar::SetMax(int32_t max) {
   const int before = bar_->value();
   max_ = max;
   {
@@ -172,6 +184,23 @@ void HScrollBar::SetMax(int16_t max) {
     pressValue_ = bar_->value();
     RaiseChange();
   }
+}
+
+// Qt merges the mouse moves queued on X11, but moves that reach the bar one by one (other
+// platforms, posted events) would hand a handler slower than the mouse a scroll event for each
+// position the thumb passed, still painting after the mouse stopped. So the scroll event is
+// raised from the event loop, after the moves already queued have moved the thumb: at most one
+// per pass, always for where the thumb is now.
+void HScrollBar::Dragged() {
+  if (scrollPending_) return;  // the one waiting reads the value when it runs
+  scrollPending_ = true;
+  QMetaObject::invokeMethod(
+      bar_, [this] { RaiseScroll(); }, Qt::QueuedConnection);
+}
+
+void HScrollBar::RaiseScroll() {
+  if (!std::exchange(scrollPending_, false)) return;  // the release has shown it already
+  Dispatch(scroll_);
 }
 
 void HScrollBar::RaiseChange() {

@@ -51,21 +51,23 @@ class Menu {
   std::vector<std::unique_ptr<Menu>> items_;
 };
 
-// A horizontal scroll bar with 16-bit signed value and maximum, minimum 0, small and large
+// A horizontal scroll bar with 32-bit signed value and maximum, minimum 0, small and large
 // change 1. A program assignment that changes the value, or a maximum below the value, raises
 // the change event at once, nested in the caller (an error in it passes to the caller). The user
 // raises the change event with the arrows, the trough, the keys and the release of a dragged
-// thumb, and the scroll event for each position the thumb is dragged to.
+// thumb, and the scroll event while the thumb is dragged: once for the newest position each
+// time the event loop comes round, so moves that queue up behind a slow handler are not worked
+// off one by one after the mouse has stopped.
 class HScrollBar {
  public:
   HScrollBar(const HScrollBar&) = delete;
   HScrollBar& operator=(const HScrollBar&) = delete;
 
-  int16_t Value() const;         // during a drag: the thumb's position
-  void SetValue(int16_t value);  // RuntimeError 380 outside the range
-  int16_t Max() const { return max_; }
-  void SetMax(int16_t max);
-  int16_t Min() const { return 0; }
+  int32_t Value() const;         // during a drag: the thumb's position
+  void SetValue(int32_t value);  // RuntimeError 380 outside the range
+  int32_t Max() const { return max_; }
+  void SetMax(int32_t max);
+  int32_t Min() const { return 0; }
   int16_t SmallChange() const { return 1; }
   int16_t LargeChange() const { return 1; }
   bool Enabled() const;
@@ -81,10 +83,13 @@ class HScrollBar {
   friend class Form;
   explicit HScrollBar(QScrollBar* bar);
   void RaiseChange();  // the program's change: nested, errors pass to the caller
+  void Dragged();      // the thumb moved: the scroll event, once the queued moves are in
+  void RaiseScroll();
 
   QScrollBar* bar_;
-  int16_t max_ = 32767;
-  int pressValue_ = 0;  // value when the thumb was taken
+  int32_t max_ = 32767;
+  int pressValue_ = 0;          // value when the thumb was taken
+  bool scrollPending_ = false;  // a drag position waits for its scroll event
   std::function<void()> change_, scroll_;
 };
 

@@ -360,6 +360,10 @@ QWidget* Form::hWnd() const {
   return window_;
 }
 
+Form* Form::Active() {
+  return g_active;
+}
+
 HDC Form::hDC() {
   return client_->dc();
 }
@@ -404,6 +408,7 @@ Label& Form::AddLabel(int32_t x, int32_t y, int32_t width, int32_t height) {
   QLabel* label = labels_.back()->Widget();
   label->setGeometry(x, y, width, height);
   label->show();
+  StackDrawn(label);
   labels_.back()->SetBackColor(backColor_);
   return *labels_.back();
 }
@@ -429,7 +434,25 @@ PictureBox& Form::AddPictureBox(int32_t x, int32_t y, int32_t width, int32_t hei
 Line& Form::AddLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   lines_.push_back(std::unique_ptr<Line>(new Line(client_, x1, y1, x2, y2)));
   lines_.back()->Widget()->show();
+  StackDrawn(lines_.back()->Widget());
   return *lines_.back();
+}
+
+void Form::StackDrawn(QWidget* drawn) {
+  const auto isDrawn = [this](const QObject* child) {
+    return std::any_of(labels_.begin(), labels_.end(),
+                       [&](const auto& l) { return l->Widget() == child; }) ||
+           std::any_of(lines_.begin(), lines_.end(),
+                       [&](const auto& l) { return l->Widget() == child; });
+  };
+  // Children are listed bottom to top: go under the lowest control that is not drawn.
+  for (QObject* child : client_->children()) {
+    auto* widget = qobject_cast<QWidget*>(child);
+    if (widget && widget != drawn && !isDrawn(widget)) {
+      drawn->stackUnder(widget);
+      return;
+    }
+  }
 }
 
 void Form::OrderTabs() {

@@ -92,6 +92,7 @@ class Form {
   const std::string& Caption() const { return caption_; }
   void SetCaption(const std::string& caption);
   QWidget* hWnd() const;  // the top-level window: owner of dialogs
+  static Form* Active();  // the program's active form: the last one activated; none at first
   HDC hDC();              // pixels from the client area's top-left corner
   void Cls();             // the whole client area in the background colour; controls stay
   uint32_t BackColor() const { return backColor_; }  // 0x00RRGGBB
@@ -107,6 +108,8 @@ class Form {
   int32_t ClientHeight() const;
 
   // Controls, in creation order; they stay where they are put when the window is resized.
+  // Labels and lines are drawn on the window itself, so the other controls lie above every one
+  // of them wherever they overlap; among themselves, a later one lies above an earlier one.
   Menu& AddMenu(const std::string& caption);  // a menu-bar entry, at the end of the bar
   HScrollBar& AddHScrollBar(int32_t x, int32_t y, int32_t width, int32_t height);
   Label& AddLabel(int32_t x, int32_t y, int32_t width, int32_t height);  // in the form's colour
@@ -133,6 +136,7 @@ class Form {
   void OrderTabs();        // the buttons' focus chain by tab index
   bool PressKey(int key);  // Enter and Esc: the default or focused, the cancel button
   void Dropped(QDropEvent* event);
+  void StackDrawn(QWidget* drawn);  // a label or line: below every other control
 
   Window* window_;
   ClientArea* client_;

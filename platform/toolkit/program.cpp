@@ -5,18 +5,27 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCursor>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTranslator>
 #include <QWidget>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <new>
 #include <string_view>
 #include <system_error>
 #include <utility>
 
 #include "appicon.h"
 #include "checked.h"
+#include "form.h"
 #include "msgbox.h"
 
 namespace tk {
@@ -77,17 +86,52 @@ EndState& Ending() {
   return state;
 }
 
-// A box of the program's own kind: OK only, plain text, no icons on the button.
+bool HaveGui() {
+  return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+}
+
+// A box of the program's own kind: OK only, plain text, no icon on the button, centred over the
+// window that shows it.
+class Box : public QMessageBox {
+ public:
+  Box(Icon icon, const std::string& text)
+      : QMessageBox(icon, QString::fromStdString(App::Title()), QString::fromStdString(text), Ok,
+                    ProgramWindow()) {
+    setTextFormat(Qt::PlainText);
+    button(Ok)->setIcon(QIcon());
+  }
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);  // sizes the box
+    if (!event->spontaneous()) CentreOver(this, parentWidget());
+  }
+};
+
+// The arrow over a box while a busy cursor is up: the box wants a click.
+class ArrowCursor {
+ public:
+  ArrowCursor() : set_(QGuiApplication::overrideCursor() != nullptr) {
+    if (set_) QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+  }
+  ~ArrowCursor() {
+    if (set_) QGuiApplication::restoreOverrideCursor();
+  }
+  ArrowCursor(const ArrowCursor&) = delete;
+  ArrowCursor& operator=(const ArrowCursor&) = delete;
+
+ private:
+  bool set_;
+};
+
 void ShowBox(QMessageBox::Icon icon, const std::string& text) {
-  QMessageBox box(icon, QString::fromStdString(App::Title()), QString::fromStdString(text),
-                  QMessageBox::Ok, QApplication::activeWindow());
-  box.setTextFormat(Qt::PlainText);
-  box.button(QMessageBox::Ok)->setIcon(QIcon());
+  Box box(icon, text);
+  const ArrowCursor arrow;
   box.exec();
 }
 
 void ShowErrorBox(const std::string& text) {
-  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+  if (!HaveGui()) {
     std::fprintf(stderr, "%s\n", text.c_str());
     return;
   }
@@ -95,7 +139,7 @@ void ShowErrorBox(const std::string& text) {
 }
 
 void DefaultEnd(int status) {
-  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) std::exit(status);
+  if (!HaveGui()) std::exit(status);
   for (QWidget* w : QApplication::topLevelWidgets()) w->hide();
   QCoreApplication::exit(status);  // every running event loop returns
 }
@@ -105,6 +149,23 @@ void Fail(const std::string& text) {
   End(1);
 }
 
+// The error box's text, in the program's language.
+std::string RunTimeErrorText(int number, const std::string& description) {
+  std::string text = "実行時エラー '" + std::to_string(number) + "':\n\n";
+  switch (number) {
+    case 6:
+      return text + "オーバーフローしました。";
+    case 7:
+      return text + "メモリが不足しています。";
+    case 9:
+      return text + "インデックスが有効範囲にありません。";
+    case 380:
+      return text + "プロパティの値が不正です。";
+    default:
+      return text + description;
+  }
+}
+
 }  // namespace
 
 void Dispatch(const std::function<void()>& handler) {
@@ -112,11 +173,13 @@ void Dispatch(const std::function<void()>& handler) {
   try {
     handler();
   } catch (const RuntimeError& e) {
-    Fail("Run-time error '" + std::to_string(e.number()) + "':\n\n" + e.what());
+    Fail(RunTimeErrorText(e.number(), e.what()));
+  } catch (const std::bad_alloc&) {
+    Fail(RunTimeErrorText(7, ""));
   } catch (const std::exception& e) {
-    Fail(std::string("Run-time error:\n\n") + e.what());
+    Fail(std::string("実行時エラー:\n\n") + e.what());
   } catch (...) {
-    Fail("Run-time error:\n\nUnknown error");
+    Fail("実行時エラー:\n\n原因不明のエラーです。");
   }
 }
 
@@ -162,6 +225,49 @@ void ResetProgramEnd() {
   Ending().status = 0;
 }
 
+// ---- Placement, cursor and language of the program's windows -------------------------------
+
+QWidget* ProgramWindow() {
+  if (const Form* form = Form::Active(); form && form->Visible()) return form->hWnd();
+  return HaveGui() ? QApplication::activeWindow() : nullptr;
+}
+
+void CentreOver(QWidget* dialog, const QWidget* window) {
+  QScreen* screen = window ? window->screen() : QGuiApplication::primaryScreen();
+  if (!dialog || !screen) return;
+  const QRect area = screen->availableGeometry();  // device-independent pixels, as the window's
+  QRect placed(QPoint(0, 0), dialog->frameGeometry().size());
+  placed.moveCenter(window ? window->frameGeometry().center() : screen->geometry().center());
+  // Inside the screen; a box larger than it keeps its caption bar reachable.
+  placed.moveRight(std::min(placed.right(), area.right()));
+  placed.moveBottom(std::min(placed.bottom(), area.bottom()));
+  placed.moveLeft(std::max(placed.left(), area.left()));
+  placed.moveTop(std::max(placed.top(), area.top()));
+  if (dialog->screen() != screen) dialog->setScreen(screen);
+  dialog->move(placed.topLeft());
+}
+
+BusyCursor::BusyCursor() : set_(HaveGui()) {
+  if (set_) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+BusyCursor::~BusyCursor() {
+  if (set_) QGuiApplication::restoreOverrideCursor();
+}
+
+QTranslator* InstallJapaneseTranslations() {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app) return nullptr;
+  auto* translator = new QTranslator(app);
+  if (!translator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return nullptr;
+  }
+  QCoreApplication::installTranslator(translator);
+  return translator;
+}
+
 // ---- The application object -------------------------------------------------------------------
 
 Application::Application(int& argc, char** argv) {
@@ -171,6 +277,8 @@ Application::Application(int& argc, char** argv) {
       QStringLiteral("%1.%2.%3").arg(App::Major()).arg(App::Minor()).arg(App::Revision()));
   QApplication::setWindowIcon(ProgramIcon());  // message boxes and file dialogs too
   QGuiApplication::setDesktopFileName(QStringLiteral("dovrel"));  // our menu entry
+  // Every text of the program is Japanese, so Qt's are too, whatever the user's locale.
+  InstallJapaneseTranslations();
   SetMessageBoxHandler(ShowMessageBox);
 }
 

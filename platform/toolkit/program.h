@@ -9,6 +9,8 @@
 #include <string>
 
 class QApplication;
+class QTranslator;
+class QWidget;
 
 namespace tk {
 
@@ -55,6 +57,35 @@ int EndStatus();
 using EndHandler = std::function<void(int status)>;
 EndHandler SetEndHandler(EndHandler handler);
 void ResetProgramEnd();  // tests: the next case starts with a running program
+
+// ---- Placement, cursor and language of the program's windows -------------------------------
+
+// The window the program's boxes and dialogs belong over: the active form's window while it is
+// shown, else Qt's active window; none before anything is shown.
+QWidget* ProgramWindow();
+
+// Moves a top-level dialog, its size known, so that it sits centred over the window (none:
+// centred on the primary screen), kept inside that window's screen. Call it from the dialog's
+// show event, before the window system maps it.
+void CentreOver(QWidget* dialog, const QWidget* window);
+
+// The busy cursor over every window of the program while it lives, for work that keeps the
+// event loop waiting (a load scans a whole tape). Boxes shown meanwhile keep the arrow.
+class BusyCursor {
+ public:
+  BusyCursor();
+  ~BusyCursor();
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+
+ private:
+  bool set_ = false;
+};
+
+// Qt's own texts (dialog buttons, file dialog labels) in Japanese, the language of every text of
+// the program, whatever the user's locale. Returns the installed translator, owned by the
+// application, or null when the translations are not installed (Qt's English texts stay).
+QTranslator* InstallJapaneseTranslations();
 
 // ---- The application object -------------------------------------------------------------------
 

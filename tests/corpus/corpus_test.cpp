@@ -76,7 +76,7 @@ std::vector<bool> DecodingPositions(const std::string& path) {
 // never the doubled one.
 void CheckOpened(classBMPAVI& source, const Expected& e, const std::vector<bool>& decoding) {
   ASSERT_TRUE(source.IsOpen());
-  const int16_t last = source.GetFrameMax();
+  const int32_t last = source.GetFrameMax();
   EXPECT_EQ(last + 1, e.frames);
   const BITMAPINFOHEADER& h = source.InfoHeader();
   ASSERT_EQ(h.biBitCount, 24);

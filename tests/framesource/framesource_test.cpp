@@ -11,6 +11,7 @@
 #include "checked.h"
 #include "classBMPAVI.h"
 #include "devicecontext.h"
+#include "positions.h"
 #include "testutil.h"
 
 using namespace testutil;
@@ -241,7 +242,7 @@ TEST_F(Clips, UsesOfTheLibraryEndWithTheInstance) {
   AVIFileExit();
 }
 
-TEST(FrameCount, LastFrameIndexIsSixteenBit) {
+TEST(FrameCount, LastFrameIndexIsThirtyTwoBit) {
   TempDir dir;
   classBMPAVI source;
   WritePatternClip(dir.File("one.avi"), 2, 2, 1);
@@ -265,9 +266,15 @@ TEST(FrameCount, LastFrameIndexIsSixteenBit) {
   }
   ASSERT_EQ(source.GetEnable(dir.File("32769.avi")), kFalse);
   EXPECT_EQ(AVIStreamLength(source.Stream()), 32769);
-  EXPECT_THROW(source.GetFrameMax(), OverflowError);
+  EXPECT_EQ(source.GetFrameMax(), 32768);
   source.GetDIBAVI(32768);
   EXPECT_EQ(source.DIBBits(), Pattern(2, 2, 0));
+
+  // Stand-ins for the longest stream the library can report: the 1/60 view numbers the first
+  // 2^30 frames, without overflow.
+  EXPECT_EQ(LastPosition(INT32_MAX - 1, true), INT32_MAX - 1);
+  for (int32_t frameMax : {kFieldFrameMax, kFieldFrameMax + 1, INT32_MAX - 1})
+    EXPECT_EQ(LastPosition(frameMax, false), INT32_MAX - 1);
 }
 
 // ---- SeparateDIB -------------------------------------------------------------------------------

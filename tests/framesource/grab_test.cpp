@@ -217,3 +217,16 @@ TEST_F(GrabTest, EndingSignalLeavesNoHiddenFile) {
     }
   }
 }
+
+TEST_F(GrabTest, TheLastPositionsOfALongVideoAndNoneBeyond) {
+  const std::string clip = dir_.File("long.avi"), out = dir_.File("out.bmp");
+  WritePatternClip(clip, 4, 4, 40000);
+  std::vector<uint8_t> dib = Pattern(4, 4, 39999);
+  ASSERT_EQ(Grab({clip, "39999", out}).exitCode, 0);
+  EXPECT_EQ(ReadFile(out), BmpFile(dib, 4, 4));
+  SeparateRows(dib, 4, 4, 0);
+  ASSERT_EQ(Grab({clip, "79998", out, "--view", "1/60"}).exitCode, 0);
+  EXPECT_EQ(ReadFile(out), BmpFile(dib, 4, 4));
+  EXPECT_EQ(Grab({clip, "40000", out}).exitCode, 2);
+  EXPECT_EQ(Grab({clip, "79999", out, "--view", "1/60"}).exitCode, 2);
+}

@@ -118,12 +118,13 @@ TEST_F(AboutBox, TextsColoursAndLayout) {
   EXPECT_EQ(probe.Quorlin().Widget()->geometry(), QRect(70, 16, 267, 16));
   EXPECT_EQ(probe.lblVersion().Widget()->geometry(), QRect(72, 40, 267, 15));
   EXPECT_EQ(probe.lblDisclaimer().Widget()->geometry(), QRect(17, 175, 266, 55));
-  // Creation order: each control above the ones made before it.
+  // Stacking: labels and lines are drawn on the window, below the picture box and the button;
+  // within each kind a control lies above the ones made before it.
   const QObjectList children = box.Client()->children();
-  const std::vector<QWidget*> order = {probe.picIcon().Widget(),    probe.cmdOK().Widget(),
-                                       probe.Line1(1).Widget(),     probe.lblDescription().Widget(),
+  const std::vector<QWidget*> order = {probe.Line1(1).Widget(),     probe.lblDescription().Widget(),
                                        probe.Quorlin().Widget(),    probe.Line1(0).Widget(),
-                                       probe.lblVersion().Widget(), probe.lblDisclaimer().Widget()};
+                                       probe.lblVersion().Widget(), probe.lblDisclaimer().Widget(),
+                                       probe.picIcon().Widget(),    probe.cmdOK().Widget()};
   for (size_t i = 1; i < order.size(); ++i)
     EXPECT_LT(children.indexOf(order[i - 1]), children.indexOf(order[i])) << i;
 

@@ -166,7 +166,8 @@ TEST_F(MainWindow, ARunTimeErrorInAHandlerShowsTheErrorBoxAndEndsTheProgram) {
   frmMainProbe probe(*form);
   probe.PretendLoaded();  // painting a buffer that was never filled: out of range
   ClickPicture();
-  EXPECT_EQ(errors, std::vector<std::string>{"Run-time error '9':\n\nSubscript out of range"});
+  EXPECT_EQ(errors,
+            std::vector<std::string>{"実行時エラー '9':\n\nインデックスが有効範囲にありません。"});
   EXPECT_EQ(ends, std::vector<int>{1});
   EXPECT_TRUE(tk::ProgramEnded());
 }

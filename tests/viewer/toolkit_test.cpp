@@ -166,6 +166,12 @@ TEST_F(Toolkit, ScrollBarAssignmentsRaiseTheChangeAtOnceNestedInTheCaller) {
                                            "value 0", "change 0", "back"}));
   EXPECT_EQ(bar.Max(), 10);
   EXPECT_EQ(bar.Widget()->maximum(), 10);
+  log.clear();  // 32-bit positions, to the largest
+  bar.SetMax(INT32_MAX);
+  bar.SetValue(INT32_MAX);
+  bar.SetMax(431566);
+  EXPECT_EQ(log, (std::vector<std::string>{"change 2147483647", "change 431566"}));
+  bar.SetMax(10);
 
   // Outside the range: the toolkit's "invalid property value".
   for (int16_t bad : {int16_t{11}, int16_t{-1}}) {
@@ -221,6 +227,7 @@ TEST_F(Toolkit, TheUserMovesTheScrollBar) {
                      w->mapToGlobal(QPointF(from + QPoint(dx, 0))), Qt::NoButton, Qt::LeftButton,
                      Qt::NoModifier);
     QCoreApplication::sendEvent(w, &move);
+    QCoreApplication::processEvents();  // the event loop comes round between moves
   }
   QTest::mouseRelease(w, Qt::LeftButton, {}, from + QPoint(120, 0));
   ASSERT_GE(log.size(), 4u);
@@ -235,11 +242,27 @@ TEST_F(Toolkit, TheUserMovesTheScrollBar) {
   EXPECT_EQ(log.back(), "change " + std::to_string(bar.Value()));
   EXPECT_GT(bar.Value(), 0);
 
+  // Moves queued behind a slow handler: one scroll event, at the newest position.
+  bar.SetValue(0);  // the thumb back where it was measured
+  log.clear();
+  QTest::mousePress(w, Qt::LeftButton, {}, thumb.center());
+  for (int dx : {20, 40, 60}) {
+    const QPointF at(thumb.center() + QPoint(dx, 0));
+    QCoreApplication::postEvent(w, new QMouseEvent(QEvent::MouseMove, at, w->mapToGlobal(at),
+                                                   Qt::NoButton, Qt::LeftButton, Qt::NoModifier));
+  }
+  QCoreApplication::processEvents();  // the queued moves
+  QCoreApplication::processEvents();  // the next time round: the scroll event
+  EXPECT_EQ(log, std::vector<std::string>{"scroll " + std::to_string(w->sliderPosition())});
+  QTest::mouseRelease(w, Qt::LeftButton, {}, thumb.center() + QPoint(60, 0));
+
   // A drag that ends where it began is no change.
   log.clear();
   w->setSliderDown(true);
   w->setSliderPosition(w->value() + 1);
+  QCoreApplication::processEvents();
   w->setSliderPosition(w->value() - 1);
+  QCoreApplication::processEvents();
   w->setSliderDown(false);
   EXPECT_EQ(log.size(), 2u);
   for (const std::string& entry : log) EXPECT_EQ(entry.rfind("scroll ", 0), 0u) << entry;
@@ -257,7 +280,7 @@ TEST_F(Toolkit, AnErrorLeavingAHandlerIsShownAndEndsTheProgram) {
   form.Show();
   item.Action()->trigger();
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0], "Run-time error '6':\n\nOverflow");
+  EXPECT_EQ(errors[0], "実行時エラー '6':\n\nオーバーフローしました。");
   EXPECT_EQ(ends, std::vector<int>{1});
   EXPECT_TRUE(tk::ProgramEnded());
   EXPECT_EQ(tk::EndStatus(), 1);
@@ -275,7 +298,7 @@ TEST_F(Toolkit, AnErrorLeavingAHandlerIsShownAndEndsTheProgram) {
   ends.clear();
   bar.OnChange([] { throw std::runtime_error("broken"); });
   bar.Widget()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-  EXPECT_EQ(errors, std::vector<std::string>{"Run-time error:\n\nbroken"});
+  EXPECT_EQ(errors, std::vector<std::string>{"実行時エラー:\n\nbroken"});
   EXPECT_EQ(ends, std::vector<int>{1});
 }
 
@@ -396,7 +419,7 @@ TEST_F(Toolkit, EnterAndEscPressTheDefaultAndCancelButtonsAndTheFocusFollowsTheT
   // A click that fails goes to the error box like any handler.
   ok.OnClick([] { throw OverflowError(); });
   QTest::mouseClick(ok.Widget(), Qt::LeftButton);
-  EXPECT_EQ(errors, std::vector<std::string>{"Run-time error '6':\n\nOverflow"});
+  EXPECT_EQ(errors, std::vector<std::string>{"実行時エラー '6':\n\nオーバーフローしました。"});
   EXPECT_EQ(ends, std::vector<int>{1});
 }
 
@@ -580,7 +603,8 @@ TEST_F(Toolkit, EveryDropReachesTheHandlerWithItsFileListAsNativePaths) {
   form.OnOLEDragDrop(
       [](tk::DataObject& d, int32_t&, int16_t, int16_t, float, float) { d.Files(1); });
   EXPECT_TRUE(form.SimulateDrop(text));
-  EXPECT_EQ(errors, std::vector<std::string>{"Run-time error '9':\n\nSubscript out of range"});
+  EXPECT_EQ(errors,
+            std::vector<std::string>{"実行時エラー '9':\n\nインデックスが有効範囲にありません。"});
   tk::ResetProgramEnd();
   tk::Form closed(100, 50);
   closed.Show();

@@ -17,7 +17,10 @@ uint32_t ChunkId(int stream, const char* type) {
 
 AviWriter::AviWriter(const std::string& path, std::vector<uint8_t> format, AviWriterOptions options)
     : format_(std::move(format)), options_(options) {
-  if (format_.size() >= 40) {
+  if (options_.dvType1) {
+    width_ = options_.width;
+    height_ = options_.height;
+  } else if (format_.size() >= 40) {
     std::memcpy(&width_, format_.data() + 4, 4);
     std::memcpy(&height_, format_.data() + 8, 4);
   }
@@ -41,6 +44,35 @@ std::vector<uint8_t> AviWriter::Format(int32_t width, int32_t height, uint16_t b
   std::vector<uint8_t> out(40);
   std::memcpy(out.data(), &h, 40);
   return out;
+}
+
+std::vector<uint8_t> AviWriter::DvInfo(const std::vector<uint8_t>& frame) {
+  // Audio source and control packs of either half of the frame (each half carries one audio
+  // channel pair), then the video source and control packs; each kept as its 4 payload bytes.
+  std::vector<uint8_t> info(32, 0);
+  bool found[6] = {};
+  auto keep = [&](int slot, const uint8_t* pack) {
+    if (!found[slot]) std::memcpy(info.data() + 4 * slot, pack + 1, 4);
+    found[slot] = true;
+  };
+  const size_t sequences = frame.size() / 12000;  // of 150 DIF blocks of 80 bytes
+  for (size_t at = 0; at + 80 <= frame.size(); at += 80) {
+    const uint8_t* b = frame.data() + at;
+    const int type = b[0] >> 5;
+    const bool second = (b[1] >> 4) >= sequences / 2;
+    if (type == 3 && (b[3] == 0x50 || b[3] == 0x51)) {  // audio block: AAUX pack first
+      keep((second ? 2 : 0) + (b[3] & 1), b + 3);
+    } else if (type == 2) {  // VAUX block: 15 packs
+      for (const uint8_t* p = b + 3; p < b + 78; p += 5)
+        if (p[0] == 0x60 || p[0] == 0x61) keep(4 + (p[0] & 1), p);
+    }
+  }
+  return info;
+}
+
+uint32_t AviWriter::IdOf(int stream) const {
+  if (stream != VideoStream()) return ChunkId(stream, "wb");
+  return ChunkId(stream, options_.dvType1 ? "__" : "dc");
 }
 
 uint64_t AviWriter::Tell() {
@@ -113,8 +145,9 @@ void AviWriter::WriteHeaders() {
     uint64_t strl = BeginList(FCC("LIST"), FCC("strl"));
     Put32(FCC("strh"));
     Put32(56);
-    Put32(video ? streamtypeVIDEO : streamtypeAUDIO);
+    Put32(!video ? streamtypeAUDIO : options_.dvType1 ? FCC("iavs") : streamtypeVIDEO);
     uint32_t handler = options_.fccHandler;
+    if (!handler && options_.dvType1) handler = FCC("dvsd");
     if (!handler && format_.size() >= 20) std::memcpy(&handler, format_.data() + 16, 4);
     Put32(video ? handler : 0);
     Put32(0);  // flags
@@ -165,12 +198,29 @@ void AviWriter::WriteHeaders() {
 
 void AviWriter::AddFrame(const std::vector<uint8_t>& data, bool keyframe) {
   if (!file_) return;
+  const uint64_t at = StartFrame();
+  PutChunk(IdOf(VideoStream()), data.data(), static_cast<uint32_t>(data.size()));
+  RecordFrame(at, static_cast<uint32_t>(data.size()), keyframe);
+}
+
+void AviWriter::AddSparseFrame(uint32_t bytes) {
+  if (!file_) return;
+  const uint64_t at = StartFrame();
+  Put32(IdOf(VideoStream()));
+  Put32(bytes);
+  Seek(at + 8 + bytes + (bytes & 1));
+  RecordFrame(at, bytes, true);
+}
+
+uint64_t AviWriter::StartFrame() {
   if (options_.index == AviWriterOptions::Index::kOpenDml &&
       Tell() - riffStart_ > options_.riffLimit)
     StartRiff();
-  uint64_t at = Tell();
-  PutChunk(ChunkId(VideoStream(), "dc"), data.data(), static_cast<uint32_t>(data.size()));
-  Entry e{VideoStream(), at + 8, static_cast<uint32_t>(data.size()), keyframe};
+  return Tell();
+}
+
+void AviWriter::RecordFrame(uint64_t at, uint32_t size, bool keyframe) {
+  Entry e{VideoStream(), at + 8, size, keyframe};
   segment_.push_back(e);
   if (firstRiff_) all_.push_back(e);
   ++frames_;
@@ -180,7 +230,7 @@ void AviWriter::AddAudio(uint32_t bytes) {
   if (!file_ || !options_.audioFirst) return;
   std::vector<uint8_t> silence(bytes, 0);
   uint64_t at = Tell();
-  PutChunk(ChunkId(0, "wb"), silence.data(), bytes);
+  PutChunk(IdOf(0), silence.data(), bytes);
   Entry e{0, at + 8, bytes, true};
   segment_.push_back(e);
   if (firstRiff_) all_.push_back(e);
@@ -214,7 +264,7 @@ void AviWriter::EndSegment() {
       Put16(2);
       Put(std::vector<uint8_t>{0, 1}.data(), 2);  // sub type 0, AVI_INDEX_OF_CHUNKS
       Put32(static_cast<uint32_t>(mine.size()));
-      Put32(ChunkId(s, s == VideoStream() ? "dc" : "wb"));
+      Put32(IdOf(s));
       Put64(moviStart_);
       Put32(0);
       for (const Entry* e : mine) {
@@ -231,7 +281,7 @@ void AviWriter::EndSegment() {
     Put32(static_cast<uint32_t>(16 * all_.size()));
     const uint64_t base = options_.idx1Absolute ? 0 : moviStart_;
     for (const Entry& e : all_) {
-      Put32(ChunkId(e.stream, e.stream == VideoStream() ? "dc" : "wb"));
+      Put32(IdOf(e.stream));
       Put32(e.key ? 0x10 : 0);
       Put32(static_cast<uint32_t>(e.dataPos - 8 - base));
       Put32(e.size);
@@ -263,7 +313,7 @@ bool AviWriter::Close() {
       Put16(4);
       Put(std::vector<uint8_t>{0, 0}.data(), 2);  // AVI_INDEX_OF_INDEXES
       Put32(static_cast<uint32_t>(super_[s].size()));
-      Put32(ChunkId(s, s == VideoStream() ? "dc" : "wb"));
+      Put32(IdOf(s));
       Put32(0), Put32(0), Put32(0);
       for (const SuperEntry& e : super_[s]) {
         Put64(e.offset);

@@ -1,7 +1,7 @@
 // A small AVI writer for tests, benchmarks and the sample clip: one video stream of any DIB-like
-// format (optionally after an audio stream), indexed by idx1, by OpenDML indx/ix## with AVIX
-// continuation RIFFs, or not at all. Gaps become sparse JUNK so that files "over 4 GB" take
-// almost no disk.
+// format, or a type-1 DV stream (optionally after an audio stream), indexed by idx1, by OpenDML
+// indx/ix## with AVIX continuation RIFFs, or not at all. Gaps and sparse frames are holes, so
+// that files "over 4 GB" take almost no disk.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +17,12 @@ struct AviWriterOptions {
   bool idx1Absolute = false;      // idx1 offsets from the start of the file instead of 'movi'
   bool audioFirst = false;        // a PCM audio stream (number 0) before the video one
   uint64_t riffLimit = 1u << 30;  // OpenDML: a new AVIX RIFF starts once a RIFF passes this
-  uint32_t fccHandler = 0;        // strh handler; 0 = the format's biCompression
+  uint32_t fccHandler = 0;        // strh handler; 0 = the format's biCompression ('dvsd' for DV)
   uint32_t rate = 30000, scale = 1001;
+  // Type-1 DV: the video stream is an 'iavs' one, its format a 32-byte DVINFO record (DvInfo())
+  // and its chunks '##__', each a whole DV frame; width and height then give the avih size.
+  bool dvType1 = false;
+  int32_t width = 0, height = 0;
 };
 
 class AviWriter {
@@ -31,6 +35,8 @@ class AviWriter {
 
   bool ok() const { return file_ != nullptr && !failed_; }
   void AddFrame(const std::vector<uint8_t>& data, bool keyframe = true);  // empty = dropped frame
+  // A keyframe of `bytes` bytes behind a real chunk header, its data a hole (zeros, no disk).
+  void AddSparseFrame(uint32_t bytes);
   void AddAudio(uint32_t bytes);  // silent PCM, only with audioFirst
   void AddGap(uint64_t bytes);    // sparse JUNK chunks inside movi
   bool Close();                   // writes the indexes and patches the sizes
@@ -38,6 +44,8 @@ class AviWriter {
   // A BITMAPINFOHEADER as strf bytes.
   static std::vector<uint8_t> Format(int32_t width, int32_t height, uint16_t bitCount,
                                      uint32_t compression = BI_RGB, uint32_t sizeImage = 0);
+  // The DVINFO record of a type-1 stream, from the auxiliary packs of its first DV frame.
+  static std::vector<uint8_t> DvInfo(const std::vector<uint8_t>& firstFrame);
 
  private:
   struct Entry {
@@ -60,6 +68,9 @@ class AviWriter {
   void StartRiff();   // closes the current movi/RIFF and opens an AVIX one
   void EndSegment();  // writes the segment's ix## chunks and closes movi and RIFF
   int VideoStream() const { return options_.audioFirst ? 1 : 0; }
+  uint32_t IdOf(int stream) const;  // chunk id of a stream's data
+  uint64_t StartFrame();            // starts a new RIFF when due; where the frame's chunk goes
+  void RecordFrame(uint64_t at, uint32_t size, bool keyframe);
   int StreamCount() const { return options_.audioFirst ? 2 : 1; }
 
   std::FILE* file_ = nullptr;

@@ -57,7 +57,7 @@ void OnEndingSignal(int sig) {
 }
 
 // The picture of one position, as the viewer paints it.
-void Fetch(classBMPAVI& source, int16_t position, bool whole, int16_t priority) {
+void Fetch(classBMPAVI& source, int32_t position, bool whole, int16_t priority) {
   source.GetDIBAVI(FrameOfPosition(position, whole));
   if (!whole) source.SeparateDIB(SeparateTypeOfPosition(position, whole, priority));
 }
@@ -114,11 +114,11 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  const int16_t last = LastPosition(frames, whole);
+  const int32_t last = LastPosition(source.GetFrameMax(), whole);  // as the window's range
   if (single) {
     if (position > last)
       return Usage(("POSITION is beyond the last position, " + std::to_string(last)).c_str());
-    Fetch(source, static_cast<int16_t>(position), whole, priority);
+    Fetch(source, static_cast<int32_t>(position), whole, priority);
     if (source.WriteToBMPFile(plain[2]) != kTrue) {
       std::fprintf(stderr, "dovrel-grab: could not write %s\n", plain[2].c_str());
       return 1;
@@ -128,8 +128,8 @@ int main(int argc, char** argv) {
 
   ::mkdir(allDir.c_str(), 0777);
   const bool progress = ::isatty(STDERR_FILENO);
-  for (int32_t p = 0; p <= last; ++p) {
-    Fetch(source, static_cast<int16_t>(p), whole, priority);
+  for (int32_t p = 0; p <= last; ++p) {  // last < 2^31 - 1: p cannot overflow
+    Fetch(source, p, whole, priority);
     char name[32];
     std::snprintf(name, sizeof name, "/pos-%05d.bmp", p);
     if (source.WriteToBMPFile(allDir + name) != kTrue) {

@@ -1,0 +1,62 @@
+// Type-1 DV streams carry no picture format: their strf is a DVINFO record (auxiliary packs of
+// the audio and video). The picture's size is read from the DV frames themselves and the stream
+// is described to the rest of the library as a DV stream with a bitmap header like any other.
+#include <algorithm>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/dv_profile.h>
+}
+
+#include "avicontainer.h"
+#include "codectags.h"
+
+namespace {
+
+// A capture whose first frames were damaged on tape still opens; past this many packets the
+// data is taken for no DV at all, so that a file of garbage costs few reads.
+constexpr int kMaxProbedPackets = 64;
+
+// The DV profile of a packet, or null when it is not a whole DV frame of this stream.
+const AVDVProfile* ProfileOf(const FileReader& file, const AviChunk& c, int number) {
+  uint8_t b[8 + DV_PROFILE_BYTES];  // chunk header, then the first DIF blocks
+  if (c.offset < 8 || c.size < DV_PROFILE_BYTES || !file.ReadAt(c.offset - 8, b, sizeof b))
+    return nullptr;
+  if (StreamOfChunkId(Le32(b)) != number) return nullptr;
+  const uint32_t size = std::min(Le32(b + 4), c.size);
+  const AVDVProfile* p = av_dv_frame_profile(nullptr, b + 8, DV_PROFILE_BYTES);
+  // The decoder refuses a packet shorter than its profile's frame.
+  return p && size >= static_cast<uint32_t>(p->frame_size) ? p : nullptr;
+}
+
+}  // namespace
+
+void DescribeDvType1(const FileReader& file, const AviContainer& container, int number,
+                     AviStreamData& stream) {
+  stream.format.clear();
+  int32_t width = container.width, height = container.height;
+  uint32_t frameBytes = 0;
+  int probed = 0;
+  for (const AviChunk& c : stream.chunks) {
+    if (c.size == 0) continue;  // a dropped frame tells nothing
+    if (probed++ == kMaxProbedPackets) break;
+    if (const AVDVProfile* p = ProfileOf(file, c, number)) {
+      width = p->width;
+      height = p->height;
+      frameBytes = static_cast<uint32_t>(p->frame_size);
+      break;
+    }
+  }
+  if (width <= 0 || height <= 0) return;
+  BITMAPINFOHEADER h;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biBitCount = 24;
+  // The handler names the DV flavour when it is a DV tag; any other (or none) is still DV.
+  h.biCompression = CodecIdOfFourCC(stream.fccHandler) == AV_CODEC_ID_DVVIDEO
+                        ? stream.fccHandler
+                        : MakeFourCC('d', 'v', 's', 'd');
+  h.biSizeImage = frameBytes;  // as type-2 DV headers give it
+  stream.format.resize(sizeof h);
+  std::memcpy(stream.format.data(), &h, sizeof h);
+}

@@ -1,0 +1,102 @@
+// For a look at what a user meets in the first minute, under scripts/screenshot: the main window
+// with a file dialog, a message box or the error box over it, or in a long load; on the last
+// screen where there are several.
+//   dovrel-ui-preview open|cancel|save|failed|error|busy [FILE]
+// Once the thing to look at is up it puts the mouse pointer over it and creates the file named
+// by DOVREL_PREVIEW_READY. busy writes FILE first when it is missing: an AVI without an index of
+// many small frames, so that opening it scans for seconds.
+#include <QAction>
+#include <QApplication>
+#include <QCursor>
+#include <QFile>
+#include <QMimeData>
+#include <QScreen>
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "aviwriter.h"
+#include "checked.h"
+#include "frmMain.h"
+#include "program.h"
+
+namespace {
+
+void Ready(const QWidget* over) {
+  if (over) QCursor::setPos(over->frameGeometry().center());
+  QFile ready(qEnvironmentVariable("DOVREL_PREVIEW_READY"));
+  if (!ready.fileName().isEmpty()) ready.open(QIODevice::WriteOnly);
+}
+
+// The modal window that is up by then, once its loop runs.
+void ReadyWhenModal() {
+  QTimer::singleShot(500, [] { Ready(QApplication::activeModalWidget()); });
+}
+
+void Choose(frmMain& form, const char* caption) {
+  for (QAction* action : form.hWnd()->findChildren<QAction*>())
+    if (action->text() == QString::fromUtf8(caption)) action->trigger();
+}
+
+void Drop(frmMain& form, const std::string& path) {
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+  form.SimulateDrop(data, 360, 260);
+}
+
+void WriteLongClip(const std::string& path) {
+  if (std::filesystem::exists(path)) return;
+  AviWriterOptions options;
+  options.index = AviWriterOptions::Index::kNone;
+  AviWriter writer(path, AviWriter::Format(4, 4, 24), options);
+  const std::vector<uint8_t> frame(48, 0x80);
+  for (int i = 0; i < 6'000'000; ++i) writer.AddFrame(frame);
+  writer.Close();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tk::Application app(argc, argv);
+  const std::string mode = argc > 1 ? argv[1] : "";
+  const std::string file = argc > 2           ? argv[2]
+                           : mode == "failed" ? "/tmp/dovrel-preview-not-a-video.avi"
+                                              : "/tmp/dovrel-preview-long.avi";
+  if (mode == "busy") WriteLongClip(file);
+  frmMain form;
+  form.Show();
+  // Where there are more screens, on the last one, away from its corner.
+  if (QGuiApplication::screens().size() > 1)
+    form.hWnd()->move(QGuiApplication::screens().back()->availableGeometry().topLeft() +
+                      QPoint(100, 80));
+  QTimer::singleShot(500, [&] {
+    if (mode == "open" || mode == "cancel") {
+      if (mode == "open") {
+        ReadyWhenModal();
+      } else {
+        QTimer::singleShot(300, [] { QApplication::activeModalWidget()->close(); });
+        QTimer::singleShot(600, ReadyWhenModal);
+      }
+      Choose(form, " AVIを開く(O)");
+    } else if (mode == "save") {
+      Drop(form, tk::App::Path() + "/sample.avi");
+      ReadyWhenModal();
+      Choose(form, " BMPを保存(S)");
+    } else if (mode == "failed") {
+      std::FILE* text = std::fopen(file.c_str(), "w");
+      if (text) std::fclose(text);
+      ReadyWhenModal();
+      Drop(form, file);
+    } else if (mode == "error") {
+      ReadyWhenModal();
+      tk::Dispatch([] { throw OverflowError(); });
+    } else if (mode == "busy") {
+      Ready(form.hWnd());
+      QTimer::singleShot(1000, [&] { Drop(form, file); });
+    }
+  });
+  return app.Run();
+}
