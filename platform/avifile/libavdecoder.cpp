@@ -59,6 +59,107 @@ bool H264HasIdr(const std::vector<uint8_t>& p, const std::vector<uint8_t>& extra
   return false;
 }
 
+// Reads the bits of an H.264 RBSP; past its end every read gives 0 and ok turns false.
+struct BitReader {
+  const std::vector<uint8_t>& b;
+  size_t pos = 0;
+  bool ok = true;
+  uint32_t U(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i, ++pos) {
+      if (pos >= b.size() * 8) ok = false;
+      v = v << 1 | (ok ? (b[pos >> 3] >> (7 - (pos & 7))) & 1 : 0);
+    }
+    return v;
+  }
+  uint32_t Ue() {
+    int zeros = 0;
+    while (ok && U(1) == 0)
+      if (++zeros > 31) ok = false;
+    return ok ? ((1u << zeros) - 1) + U(zeros) : 0;
+  }
+  int64_t Se() {
+    const uint32_t k = Ue();
+    return k & 1 ? int64_t{k / 2} + 1 : -int64_t{k / 2};
+  }
+};
+
+// Pixels of the picture an H.264 sequence parameter set declares (its NAL unit without the
+// header byte), or -1 when it cannot be read.
+int64_t H264SpsPixels(const uint8_t* nal, size_t n) {
+  std::vector<uint8_t> rbsp;  // without the bytes that escape start codes
+  for (size_t i = 0, zeros = 0; i < n && rbsp.size() < 4096; ++i) {
+    if (zeros >= 2 && nal[i] == 3) {
+      zeros = 0;
+      continue;
+    }
+    zeros = nal[i] == 0 ? zeros + 1 : 0;
+    rbsp.push_back(nal[i]);
+  }
+  BitReader r{rbsp};
+  const uint32_t profile = r.U(8);
+  r.U(16), r.Ue();  // constraints, level, id
+  if (profile == 100 || profile == 110 || profile == 122 || profile == 244 || profile == 44 ||
+      profile == 83 || profile == 86 || profile == 118 || profile == 128 || profile == 138 ||
+      profile == 139 || profile == 134 || profile == 135) {
+    const uint32_t chroma = r.Ue();
+    if (chroma == 3) r.U(1);
+    r.Ue(), r.Ue(), r.U(1);  // bit depths, lossless
+    if (r.U(1))              // scaling matrices
+      for (int list = 0; list < (chroma != 3 ? 8 : 12) && r.ok; ++list) {
+        if (!r.U(1)) continue;
+        int64_t last = 8, next = 8;
+        for (int j = 0; j < (list < 6 ? 16 : 64) && r.ok; ++j) {
+          if (next != 0) next = ((last + r.Se()) % 256 + 256) % 256;
+          if (next != 0) last = next;
+        }
+      }
+  }
+  r.Ue();  // frame number bits
+  const uint32_t pocType = r.Ue();
+  if (pocType == 0) {
+    r.Ue();
+  } else if (pocType == 1) {
+    r.U(1), r.Se(), r.Se();
+    const uint32_t cycle = r.Ue();
+    for (uint32_t i = 0; i < cycle && i < 256 && r.ok; ++i) r.Se();
+  }
+  r.Ue(), r.U(1);  // reference frames, gaps
+  const int64_t widthMbs = int64_t{r.Ue()} + 1, heightUnits = int64_t{r.Ue()} + 1;
+  const int64_t frameMbsOnly = r.U(1);
+  return r.ok ? widthMbs * 16 * heightUnits * 16 * (2 - frameMbsOnly) : -1;
+}
+
+// The largest picture any sequence parameter set in H.264 data declares (Annex B, or NAL
+// units with lengthSize-byte lengths); 0 when there is none.
+int64_t H264LargestSps(const uint8_t* p, size_t n, size_t lengthSize) {
+  int64_t largest = 0;
+  auto nal = [&](size_t at, size_t end) {
+    if (at < end && (p[at] & 0x1F) == 7)
+      largest = std::max(largest, H264SpsPixels(p + at + 1, end - at - 1));
+  };
+  if (lengthSize) {
+    for (size_t i = 0; i + lengthSize <= n;) {
+      size_t len = 0;
+      for (size_t b = 0; b < lengthSize; ++b) len = len << 8 | p[i + b];
+      i += lengthSize;
+      nal(i, std::min(n, i + len));
+      if (len > n - i) break;
+      i += len;
+    }
+    return largest;
+  }
+  size_t start = SIZE_MAX;
+  for (size_t i = 0; i + 3 <= n; ++i) {
+    if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1) continue;
+    if (start != SIZE_MAX) nal(start, i);
+    start = i + 3;
+    i += 2;
+  }
+  if (start != SIZE_MAX) nal(start, n);
+  return largest;
+}
+
 class LibavDecoder : public FrameDecoder {
  public:
   LibavDecoder(const FileReader& file, const AviStreamData& stream, int number,
@@ -93,6 +194,9 @@ class LibavDecoder : public FrameDecoder {
     // the decoders' padded buffers (MPEG-4's scratch rows take 280 lines at any height).
     ctx_->max_pixels =
         ((int64_t{width()} + 63) / 64 * 64 + 256) * (std::max<int64_t>(height(), 256) + 256);
+    // libavcodec's H.264 decoder sizes its tables by a sequence parameter set before it asks
+    // for the picture: a larger one is looked for here, and such a packet is not sent at all.
+    checkSps_ = id_ == AV_CODEC_ID_H264;
     ctx_->codec_tag = choice.tag;
     ctx_->bits_per_coded_sample = h.biBitCount;
     // Slice threads only: frame threads would add a delay of their own to every step.
@@ -114,6 +218,21 @@ class LibavDecoder : public FrameDecoder {
       if (!ctx_->extradata) return false;
       std::memcpy(ctx_->extradata, extradata_.data(), extradata_.size());
       ctx_->extradata_size = static_cast<int>(extradata_.size());
+      if (checkSps_) {
+        const std::vector<uint8_t>& x = extradata_;
+        int64_t largest = 0;
+        if (x[0] == 1 && x.size() > 6) {  // avcC: its sequence parameter sets come first
+          nalLengthSize_ = (x[4] & 3) + 1;
+          for (size_t i = 6, n = x[5] & 0x1F; n > 0 && i + 2 <= x.size(); --n) {
+            const size_t len = std::min<size_t>(size_t{x[i]} << 8 | x[i + 1], x.size() - i - 2);
+            largest = std::max(largest, H264LargestSps(x.data() + i, len + 2, 2));
+            i += 2 + len;
+          }
+        } else {
+          largest = H264LargestSps(x.data(), x.size(), 0);
+        }
+        if (largest > ctx_->max_pixels) return false;
+      }
     }
     if (avcodec_open2(ctx_, codec, nullptr) < 0) return false;
 
@@ -235,6 +354,10 @@ class LibavDecoder : public FrameDecoder {
     uint32_t size = 0;
     if (!ReadChunk(p, buf->data, &size)) {  // damaged: skipped
       av_buffer_unref(&buf);
+      return;
+    }
+    if (checkSps_ && H264LargestSps(buf->data + 8, size, nalLengthSize_) > ctx_->max_pixels) {
+      av_buffer_unref(&buf);  // declares a picture larger than the stream's: as if damaged
       return;
     }
     std::memset(buf->data + 8 + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
@@ -410,6 +533,8 @@ class LibavDecoder : public FrameDecoder {
   std::vector<uint8_t> probe_;
   std::array<uint32_t, 256> palette_{};  // ARGB, for palette codecs
   bool hasPalette_ = false, paletteSent_ = false;
+  bool checkSps_ = false;     // H.264: packets whose parameter sets declare too much are skipped
+  size_t nalLengthSize_ = 0;  // bytes of each NAL unit's length (avcC), 0 for start codes
   bool reorder_ = false;
   std::vector<int32_t> keys_;  // packets decoding may start at
   bool intraOnly_ = false;     // keys_ unused: every packet is one
