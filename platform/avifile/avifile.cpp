@@ -83,8 +83,12 @@ HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, uint32_t fccType, in
                                                 : s.fccType == fccType;
     if (!matches || seen++ != lParam) continue;
     if (s.IsVideo() && !IsUsableVideo(s)) return AVIERR_BADFORMAT;
-    auto* stream = new (std::nothrow) AviStream;
-    if (!stream) return AVIERR_MEMORY;
+    AviStream* stream = nullptr;
+    try {
+      stream = new AviStream;
+    } catch (const std::bad_alloc&) {
+      return AVIERR_MEMORY;
+    }
     stream->file = pfile;
     stream->number = static_cast<int>(i);
     ++pfile->refs;
