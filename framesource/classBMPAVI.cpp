@@ -1,14 +1,18 @@
 #include "classBMPAVI.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "checked.h"
 #include "msgbox.h"
@@ -25,47 +29,65 @@ int16_t classBMPAVI::GetEnable(const std::string& strFileName) {
 }
 
 int16_t classBMPAVI::OpenAVI() {
-  if (pGetFrame || pAVIStream || pAVIFile) CloseAVI();
+  // A use begun by an open that an error ended early is ended here, with any handle it left.
+  if (pGetFrame || pAVIStream || pAVIFile || blnInUse) CloseAVI();
   AVIFileInit();
   blnInUse = true;
+  try {
+    const char* message = nullptr;
+    if (AVIFileOpen(&pAVIFile, strAVIFileName.c_str(), OF_READ, nullptr) != AVIERR_OK ||
+        AVIFileGetStream(pAVIFile, &pAVIStream, streamtypeVIDEO, 0) != AVIERR_OK) {
+      message = kMsgNoStream;
+    } else if (!(pGetFrame = AVIStreamGetFrameOpen(pAVIStream, &bih))) {
+      message = kMsgNoDecoder;
+    } else if (!(lpPackedDIB = static_cast<const uint8_t*>(AVIStreamGetFrame(pGetFrame, 0)))) {
+      message = kMsgNoDecoder;  // a stream whose first frame cannot be decoded is as good as none
+    }
+    BITMAPINFOHEADER frame0;
+    int32_t sizeImage = 0, fileSize = 0;
+    std::vector<uint8_t> pixels;
+    if (!message) {
+      std::memcpy(&frame0, lpPackedDIB, sizeof frame0);
+      if (frame0.biSizeImage == 0)  // allowed for BI_RGB: the rows tell the size
+        frame0.biSizeImage =
+            static_cast<uint32_t>(MulLng(CLng(DibStride(frame0.biWidth, frame0.biBitCount)),
+                                         CLng(std::abs(int64_t{frame0.biHeight}))));
+      sizeImage = CLng(frame0.biSizeImage);
+      fileSize = AddLng(sizeImage, 54);
+      try {
+        pixels.assign(lpPackedDIB + 40, lpPackedDIB + 40 + sizeImage);
+      } catch (const std::bad_alloc&) {
+        message = kMsgNoDecoder;  // no room for the picture: as good as no decompressor
+      }
+    }
+    if (message) {
+      MsgBox(message);
+      CloseAVI();
+      return kTrue;
+    }
+    struct stat st;
+    if (::stat(strAVIFileName.c_str(), &st) == 0) {
+      aviDevice = st.st_dev;
+      aviInode = st.st_ino;
+    }
 
-  const char* message = nullptr;
-  if (AVIFileOpen(&pAVIFile, strAVIFileName.c_str(), OF_READ, nullptr) != AVIERR_OK ||
-      AVIFileGetStream(pAVIFile, &pAVIStream, streamtypeVIDEO, 0) != AVIERR_OK) {
-    message = kMsgNoStream;
-  } else if (!(pGetFrame = AVIStreamGetFrameOpen(pAVIStream, &bih))) {
-    message = kMsgNoDecoder;
-  } else if (!(lpPackedDIB = static_cast<const uint8_t*>(AVIStreamGetFrame(pGetFrame, 0)))) {
-    message = kMsgNoDecoder;  // a stream whose first frame cannot be decoded is as good as none
+    bih = frame0;
+    bytDIBBits.swap(pixels);
+    const auto* header = reinterpret_cast<const uint8_t*>(&bih);
+    bytInfoHeader.assign(header, header + 40);
+    bfh.bfType[0] = 'B';
+    bfh.bfType[1] = 'M';
+    bfh.bfSize = static_cast<uint32_t>(fileSize);
+    bfh.bfReserved1 = 0;
+    bfh.bfReserved2 = 0;
+    bfh.bfOffBits = 54;
+    lngHeight = bih.biHeight;
+    lngWidth = bih.biWidth;
+    return kFalse;
+  } catch (...) {
+    CloseAVI();  // whatever ends the open early ends its use of the library too
+    throw;
   }
-  if (message) {
-    MsgBox(message);
-    CloseAVI();
-    return kTrue;
-  }
-
-  BITMAPINFOHEADER frame0;
-  std::memcpy(&frame0, lpPackedDIB, sizeof frame0);
-  if (frame0.biSizeImage == 0)  // allowed for BI_RGB: the rows tell the size
-    frame0.biSizeImage =
-        static_cast<uint32_t>(MulLng(CLng(DibStride(frame0.biWidth, frame0.biBitCount)),
-                                     CLng(std::abs(int64_t{frame0.biHeight}))));
-  const int32_t sizeImage = CLng(frame0.biSizeImage);
-  const int32_t fileSize = AddLng(sizeImage, 54);
-
-  bih = frame0;
-  bytDIBBits.assign(lpPackedDIB + 40, lpPackedDIB + 40 + sizeImage);
-  const auto* header = reinterpret_cast<const uint8_t*>(&bih);
-  bytInfoHeader.assign(header, header + 40);
-  bfh.bfType[0] = 'B';
-  bfh.bfType[1] = 'M';
-  bfh.bfSize = static_cast<uint32_t>(fileSize);
-  bfh.bfReserved1 = 0;
-  bfh.bfReserved2 = 0;
-  bfh.bfOffBits = 54;
-  lngHeight = bih.biHeight;
-  lngWidth = bih.biWidth;
-  return kFalse;
 }
 
 void classBMPAVI::CloseAVI() {
@@ -149,6 +171,27 @@ void PutLe32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+// The temporary file of the save under way, for RemoveSaveInProgress.
+std::array<char, PATH_MAX> g_saveTemp{};
+volatile sig_atomic_t g_saveTempSet = 0;
+
+// The file a link points to, through any chain of links; the path itself when it is no link.
+// A link whose target does not exist yet gives that target, so a save creates it.
+bool FollowLinks(std::string& path) {
+  for (int hops = 0;; ++hops) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    if (hops == 40) return false;  // a loop
+    std::string to(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(path.c_str(), to.data(), to.size());
+    if (n <= 0 || static_cast<size_t>(n) >= to.size()) return false;
+    to.resize(static_cast<size_t>(n));
+    const size_t slash = path.rfind('/');
+    if (to[0] != '/' && slash != std::string::npos) to = path.substr(0, slash + 1) + to;
+    path = to;
+  }
+}
+
 bool WriteAll(int fd, const uint8_t* data, size_t length) {
   while (length > 0) {
     ssize_t n = ::write(fd, data, length);
@@ -168,16 +211,14 @@ int16_t classBMPAVI::WriteToBMPFile(const std::string& strFileName) {
 
   // Write beside the target and rename over it: the old file stays whole until the new one is.
   std::string path = target;
-  if (char* real = ::realpath(target.c_str(), nullptr)) {  // a link is followed, not replaced
-    path = real;
-    std::free(real);
-  }
+  if (!FollowLinks(path)) return kFalse;  // a link is followed, not replaced
   struct stat st;
   mode_t mode;
   if (::stat(path.c_str(), &st) == 0) {
     // Only a plain file that may be written is replaced; a write-protected file (even for
-    // root), a folder or a device stays as it is.
-    if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0)
+    // root), a folder, a device or the video being shown stays as it is.
+    if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0 ||
+        (pAVIFile && st.st_dev == aviDevice && st.st_ino == aviInode))
       return kFalse;
     mode = st.st_mode & 07777;
   } else {
@@ -190,7 +231,17 @@ int16_t classBMPAVI::WriteToBMPFile(const std::string& strFileName) {
                              : slash == 0               ? "/"
                                                         : path.substr(0, slash);
   std::string temp = folder + "/.dovrel-XXXXXX";
+  // The name is known to RemoveSaveInProgress before a signal can end the program.
+  sigset_t ending, previous;
+  sigemptyset(&ending);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&ending, sig);
+  pthread_sigmask(SIG_BLOCK, &ending, &previous);
   int fd = ::mkstemp(temp.data());
+  if (fd >= 0 && temp.size() < g_saveTemp.size()) {
+    std::memcpy(g_saveTemp.data(), temp.c_str(), temp.size() + 1);
+    g_saveTempSet = 1;
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (fd < 0) return kFalse;
 
   uint8_t fileHeader[kBitmapFileHeaderSize];
@@ -206,9 +257,11 @@ int16_t classBMPAVI::WriteToBMPFile(const std::string& strFileName) {
             ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return kFalse;
-  }
-  return kTrue;
+  if (!ok) ::unlink(temp.c_str());
+  g_saveTempSet = 0;
+  return ok ? kTrue : kFalse;
+}
+
+void RemoveSaveInProgress() {
+  if (g_saveTempSet) ::unlink(g_saveTemp.data());
 }

@@ -6,6 +6,8 @@
 // memory behind lpPackedDIB belongs to the decompressor and is copied out right after a fetch.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,11 +34,12 @@ class classBMPAVI {
   int32_t GetFrameMax();
   // Frames (positions) of the open stream, whatever their number; 0 when none is open.
   int32_t FrameCount() const { return pAVIStream ? AVIStreamLength(pAVIStream) : 0; }
-  // Fetches frame lngAVIFrameNo into the buffer; a fetch that yields no frame keeps the
-  // previous picture. Always 0. Only while a file is open.
+  // Fetches frame lngAVIFrameNo into the buffer: a frame that does not decode comes as the last
+  // whole picture before it that did (black before the first); a position outside the stream
+  // keeps the buffer as it is. Always 0. Only while a file is open.
   int16_t GetDIBAVI(int32_t lngAVIFrameNo);
   // True (-1) when the buffer was written in full to strFileName, False (0) when any step
-  // failed; an existing file is then left as it was.
+  // failed; an existing file is then left as it was. The open video itself is never replaced.
   int16_t WriteToBMPFile(const std::string& strFileName);
   // Copies every row of the field starting at buffer row intSeparateType onto the row above.
   int16_t SeparateDIB(int16_t intSeparateType);
@@ -75,4 +78,10 @@ class classBMPAVI {
   int32_t lngHeight = 0;  // rows, from bih at open
   int32_t lngWidth = 0;   // pixels, from bih at open
   bool blnInUse = false;  // one library use begun and not yet ended
+  dev_t aviDevice = 0;    // the open video's file, which no save may replace
+  ino_t aviInode = 0;
 };
+
+// Removes the hidden temporary file of a save under way, if there is one. Safe in a signal
+// handler: a program that ends on a signal calls it first, so that nothing is left behind.
+void RemoveSaveInProgress();

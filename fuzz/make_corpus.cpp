@@ -22,6 +22,10 @@
 
 namespace {
 
+// Packets the library looks through at open for a picture that decodes
+// (FrameDecoder::kLookAheadPackets).
+constexpr int kLookAhead = 300;
+
 using Bytes = std::vector<uint8_t>;
 
 uint32_t Fcc(const char* s) {
@@ -776,6 +780,147 @@ void StreamCases() {
   }
 }
 
+// ---- Compressed pictures made by hand: tiny, and able to declare any size ---------------------
+
+// A grey JPEG of w x h: one component, every block's coefficients 0, with Huffman tables of a
+// single one-bit code. Progressive (SOF2: only the DC scan) or baseline.
+Bytes Jpeg(uint16_t w, uint16_t h, bool progressive, int components = 1) {
+  Bytes j = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00};
+  j.insert(j.end(), 64, 1);
+  auto be16 = [&j](size_t v) {
+    j.push_back(static_cast<uint8_t>(v >> 8));
+    j.push_back(static_cast<uint8_t>(v));
+  };
+  j.insert(j.end(), {0xFF, static_cast<uint8_t>(progressive ? 0xC2 : 0xC0)});
+  be16(8 + 3 * components);
+  j.push_back(8);
+  be16(h);
+  be16(w);
+  j.push_back(static_cast<uint8_t>(components));
+  for (int c = 1; c <= components; ++c) j.insert(j.end(), {static_cast<uint8_t>(c), 0x11, 0});
+  for (uint8_t table : {0x00, 0x10}) {  // DC 0, AC 0: symbol 0 (no difference, end of block)
+    j.insert(j.end(), {0xFF, 0xC4, 0x00, 0x14, table, 1});
+    j.insert(j.end(), 15, 0);
+    j.push_back(0);
+  }
+  j.insert(j.end(), {0xFF, 0xDA});
+  be16(6 + 2 * components);
+  j.push_back(static_cast<uint8_t>(components));
+  for (int c = 1; c <= components; ++c) j.insert(j.end(), {static_cast<uint8_t>(c), 0x00});
+  j.insert(j.end(), {0, static_cast<uint8_t>(progressive ? 0 : 63), 0});
+  // Two bits a block; a picture larger than its data ends early, as a damaged one does.
+  const size_t blocks = size_t{(w + 7u) / 8} * ((h + 7u) / 8) * static_cast<size_t>(components);
+  j.insert(j.end(), std::min<size_t>((blocks + 3) / 4, 64), 0);
+  j.insert(j.end(), {0xFF, 0xD9});
+  return j;
+}
+
+class BitWriter {
+ public:
+  void Bits(uint32_t v, int n) {
+    for (int i = n - 1; i >= 0; --i) bits_.push_back((v >> i) & 1);
+  }
+  void Ue(uint32_t v) {
+    int n = 0;
+    while ((v + 1) >> (n + 1)) ++n;
+    Bits(0, n);
+    Bits(v + 1, n + 1);
+  }
+  void Align() {
+    while (bits_.size() % 8) bits_.push_back(0);
+  }
+  // The NAL unit: its header byte, then the bits with start codes escaped.
+  Bytes Nal(uint8_t header, bool trailing = true) {
+    if (trailing) {
+      Bits(1, 1);
+      Align();
+    }
+    Bytes out = {0, 0, 0, 1, header};
+    int zeros = 0;
+    for (size_t i = 0; i < bits_.size(); i += 8) {
+      uint8_t byte = 0;
+      for (int b = 0; b < 8; ++b) byte = static_cast<uint8_t>(byte << 1 | bits_[i + b]);
+      if (zeros >= 2 && byte <= 3) {
+        out.push_back(3);
+        zeros = 0;
+      }
+      out.push_back(byte);
+      zeros = byte == 0 ? zeros + 1 : 0;
+    }
+    return out;
+  }
+
+ private:
+  std::vector<uint8_t> bits_;
+};
+
+// An H.264 access unit: sequence and picture parameters for widthMbs x heightMbs macroblocks
+// and an IDR picture whose first macroblock is raw samples (I_PCM) of the given grey; a
+// picture of more macroblocks stops there, as a damaged one does.
+Bytes H264(uint32_t widthMbs, uint32_t heightMbs, uint8_t grey, uint32_t idrId) {
+  BitWriter sps;
+  sps.Bits(66, 8), sps.Bits(0xC0, 8), sps.Bits(30, 8);  // baseline, level 3
+  sps.Ue(0), sps.Ue(0), sps.Ue(2), sps.Ue(1);           // id, frame_num bits 4, poc type 2, 1 ref
+  sps.Bits(0, 1), sps.Ue(widthMbs - 1), sps.Ue(heightMbs - 1);
+  sps.Bits(0b1100, 4);  // frames only, direct 8x8, no cropping, no VUI
+  BitWriter pps;
+  pps.Ue(0), pps.Ue(0), pps.Bits(0, 2), pps.Ue(0), pps.Ue(0), pps.Ue(0), pps.Bits(0, 3);
+  pps.Ue(1), pps.Ue(1), pps.Ue(1);  // qp, qs and chroma offsets 0 (se(0) is ue(0)'s code)
+  pps.Bits(0b100, 3);               // deblocking control present
+  BitWriter idr;
+  idr.Ue(0), idr.Ue(7), idr.Ue(0), idr.Bits(0, 4), idr.Ue(idrId);  // I slice, frame_num 0
+  idr.Bits(0, 2), idr.Ue(0), idr.Ue(1);  // reference marking, qp delta 0, no deblocking
+  idr.Ue(25);                            // I_PCM
+  idr.Align();
+  for (int i = 0; i < 256 + 128; ++i) idr.Bits(i < 256 ? grey : 0x80, 8);
+  Bytes out = sps.Nal(0x67);
+  for (const Bytes& nal : {pps.Nal(0x68), idr.Nal(0x65)})
+    out.insert(out.end(), nal.begin(), nal.end());
+  return out;
+}
+
+// Bytes in which no decoder finds a picture.
+Bytes Junk(size_t n, int seed) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(0x41 + (i * 7 + seed) % 26);
+  return b;
+}
+
+void DamagedStreamCases() {
+  auto stream = [](const char* tag, const std::vector<Bytes>& frames, bool index = true) {
+    AviLayout s = Base(0);
+    s.streams[0].format = AviWriter::Format(16, 16, 24, Fcc(tag), 0);
+    s.streams[0].length = static_cast<uint32_t>(frames.size());
+    if (!index) s.index = AviLayout::kNone;
+    for (const Bytes& f : frames) s.frames.push_back({"00dc", f});
+    return Avi(s).bytes();
+  };
+  const Bytes grey = Jpeg(16, 16, false), mjpegBomb = Jpeg(16000, 16000, true, 3);
+  Add("mjpeg-progressive-16000", stream("MJPG", {mjpegBomb, grey, grey, mjpegBomb}), Opens(4, 2),
+      "progressive JPEGs of 16000 x 16000 in a 16 x 16 stream: no such picture");
+  Add("mjpeg-frame-32x32", stream("MJPG", {grey, Jpeg(32, 32, false), grey}), Opens(3, 1),
+      "a JPEG of 32 x 32 in a 16 x 16 stream is none of its pictures");
+  Add("h264-sps-16000", stream("H264", {H264(1000, 1000, 50, 0), H264(1, 1, 90, 1)}), Opens(2, 1),
+      "an H.264 picture of 16000 x 16000 in a 16 x 16 stream, then a good one");
+  {
+    std::vector<Bytes> frames = {H264(1, 1, 120, 0)};
+    for (int i = 1; i < 200; ++i) frames.push_back(Junk(6, i));
+    Add("h264-junk-after-first", stream("H264", frames, false), Opens(200, 199),
+        "one H.264 picture, then 199 packets of junk");
+  }
+  std::vector<Bytes> frames;
+  for (int i = 0; i < kLookAhead - 1; ++i) frames.push_back(Junk(4, i));
+  frames.push_back(grey);
+  Add("mjpeg-first-at-lookahead", stream("MJPG", frames, false), Opens(kLookAhead, kLookAhead - 1),
+      "the first picture that decodes is the last one looked for at open");
+  frames.insert(frames.begin(), Junk(4, 99));
+  Add("mjpeg-first-past-lookahead", stream("MJPG", frames, false), "decoder",
+      "the first picture that decodes comes too late");
+  frames = {Junk(40, 1), grey, Jpeg(16, 16, true), grey};
+  Add("mjpeg-first-damaged", stream("MJPG", frames), Opens(4, 1),
+      "the first picture is damaged: the stream opens, black until the next");
+}
+
 bool WriteFile(const std::string& path, const Bytes& b) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
@@ -798,6 +943,7 @@ int main(int argc, char** argv) {
   ::unlink(temp.c_str());
   FormatCases();
   StreamCases();
+  DamagedStreamCases();
 
   // The files this program made before go; the others (fuzzer regressions) stay.
   if (DIR* d = ::opendir(files.c_str())) {

@@ -100,7 +100,11 @@ HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, uint32_t fccType, in
 // lpbiWanted: null or 24-bit BI_RGB (width/height ignored). Null result = no decompressor.
 PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWanted);
 // A packed DIB (header + pixels) owned by pg and valid until its next call; null = no frame.
+// A position that does not decode delivers the last picture before it that did (black before
+// the first).
 void* AVIStreamGetFrame(PGETFRAME pg, int32_t lPos);
+// Whether the last AVIStreamGetFrame delivered that position's own picture (ours: for tests).
+bool AVIStreamFrameDecoded(PGETFRAME pg);
 int32_t AVIStreamLength(PAVISTREAM pavi);  // positions in the stream, -1 on a null handle
 HRESULT AVIStreamInfo(PAVISTREAM pavi, AVISTREAMINFO* psi, int32_t lSize);
 HRESULT AVIStreamGetFrameClose(PGETFRAME pg);

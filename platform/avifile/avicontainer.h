@@ -23,6 +23,17 @@ inline constexpr int kMaxListDepth = 8;  // nesting of LIST chunks that is follo
 inline constexpr uint32_t kMaxFormatBytes = 1 << 20;  // strf: header, palette, codec extradata
 // Above the largest uncompressed frame decoded (kMaxFramePixels at 32 bits, 160 MB).
 inline constexpr uint32_t kMaxChunkBytes = 256u << 20;  // one frame's data
+// Indexes are read a piece at a time, never a whole idx1, indx or ix## chunk at once: their
+// sizes are the file's word, up to 4 GB each.
+inline constexpr size_t kIndexPieceBytes = 64 << 10;  // bytes of index entries per read
+// 2^23 positions are 77 hours at 30 frames a second; their entries take 128 MB. Positions past
+// this are not used, as if the file ended there.
+inline constexpr uint32_t kMaxPositions = 1u << 23;  // per stream
+// idx1 lists every stream's chunks: entries past four streams' worth are not read, so that an
+// idx1 of junk costs at most 512 MB of reading, not 4 GB.
+inline constexpr uint64_t kMaxIdx1Entries = 4ull * kMaxPositions;
+// ffmpeg writes one ix## per RIFF of about 1 GB; 65,536 of them would index 64 TB.
+inline constexpr uint32_t kMaxStandardIndexes = 1u << 16;  // entries of a super index
 
 // One per position, held for the whole open: 12 bytes, so a two-hour capture's index is 2.6 MB.
 #pragma pack(push, 4)

@@ -1,8 +1,12 @@
 // The AVI file library's entry points. Handles are reference counted as the callers expect: a
 // stream keeps its file alive, a decompressor keeps its stream alive, and each release drops
-// one reference. All calls come from one thread.
+// one reference. All calls come from one thread. A failure to allocate memory in our code ends
+// here, at the entry points, as the call's ordinary failure: a failed open, or a fetch that
+// delivers the picture held before.
 #include <cstring>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "avicontainer.h"
@@ -54,11 +58,16 @@ HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, uint32_t uMode,
   if (!ppfile) return AVIERR_BADPARAM;
   *ppfile = nullptr;
   if (!szFile || uMode != OF_READ || g_uses == 0) return AVIERR_BADPARAM;
-  auto file = std::make_unique<AviFile>();
-  if (!file->reader.Open(szFile)) return AVIERR_FILEOPEN;
-  if (HRESULT r = ParseAviFile(file->reader, &file->container); r != AVIERR_OK) return r;
-  *ppfile = file.release();
-  return AVIERR_OK;
+  try {
+    auto file = std::make_unique<AviFile>();
+    if (!file->reader.Open(szFile)) return AVIERR_FILEOPEN;
+    if (HRESULT r = ParseAviFile(file->reader, &file->container); r != AVIERR_OK) return r;
+    *ppfile = file.release();
+    return AVIERR_OK;
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  return AVIERR_MEMORY;
 }
 
 HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, uint32_t fccType, int32_t lParam) {
@@ -74,7 +83,12 @@ HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, uint32_t fccType, in
                                                 : s.fccType == fccType;
     if (!matches || seen++ != lParam) continue;
     if (s.IsVideo() && !IsUsableVideo(s)) return AVIERR_BADFORMAT;
-    auto* stream = new AviStream;
+    AviStream* stream = nullptr;
+    try {
+      stream = new AviStream;
+    } catch (const std::bad_alloc&) {
+      return AVIERR_MEMORY;
+    }
     stream->file = pfile;
     stream->number = static_cast<int>(i);
     ++pfile->refs;
@@ -89,18 +103,34 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
   // We deliver 24-bit uncompressed frames at the stream's own size, whatever size is asked.
   if (lpbiWanted && (lpbiWanted->biBitCount != 24 || lpbiWanted->biCompression != BI_RGB))
     return nullptr;
-  auto decoder = FrameDecoder::Create(pavi->file->reader, pavi->data(), pavi->number);
-  if (!decoder) return nullptr;
-  auto* pg = new AviGetFrame;
-  pg->stream = pavi;
-  pg->decoder = std::move(decoder);
-  ++pavi->refs;
-  return pg;
+  try {
+    auto pg = std::make_unique<AviGetFrame>();
+    pg->decoder = FrameDecoder::Create(pavi->file->reader, pavi->data(), pavi->number);
+    // A stream that shows no picture among its first packets is one we cannot decode.
+    if (!pg->decoder || !pg->decoder->FindFirstPicture()) return nullptr;
+    pg->stream = pavi;
+    ++pavi->refs;
+    return pg.release();
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  return nullptr;
 }
 
 void* AVIStreamGetFrame(PGETFRAME pg, int32_t lPos) {
   if (!pg) return nullptr;
-  return const_cast<uint8_t*>(pg->decoder->GetFrame(lPos));
+  try {
+    return const_cast<uint8_t*>(pg->decoder->GetFrame(lPos));
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  // Out of memory on the way: the picture held before, if the position exists.
+  int32_t length = AVIStreamLength(pg->stream);
+  return lPos >= 0 && lPos < length ? const_cast<uint8_t*>(pg->decoder->Held()) : nullptr;
+}
+
+bool AVIStreamFrameDecoded(PGETFRAME pg) {
+  return pg && pg->decoder->LastDecoded();
 }
 
 int32_t AVIStreamLength(PAVISTREAM pavi) {
@@ -123,8 +153,11 @@ HRESULT AVIStreamInfo(PAVISTREAM pavi, AVISTREAMINFO* psi, int32_t lSize) {
     psi->width = static_cast<int32_t>(Le32(s.format.data() + 4));
     psi->height = static_cast<int32_t>(Le32(s.format.data() + 8));
   }
-  std::string name = FrameDecoder::CodecName(s);
-  std::strncpy(psi->szName, name.c_str(), sizeof psi->szName - 1);
+  try {
+    std::string name = FrameDecoder::CodecName(s);
+    std::strncpy(psi->szName, name.c_str(), sizeof psi->szName - 1);
+  } catch (const std::bad_alloc&) {
+  }
   return AVIERR_OK;
 }
 

@@ -204,57 +204,68 @@ class Parser {
     }
   }
 
-  // Entries of one standard index chunk (ix##), checked against the file.
-  bool ReadStandardIndex(const uint8_t* head, const std::vector<uint8_t>& body, size_t perEntry,
-                         uint32_t count, AviStreamData& st, int number) {
-    if (head[3] != AVI_INDEX_OF_CHUNKS || perEntry < 8) return false;
-    uint64_t base = Le64(head + 12);
-    if (count > body.size() / perEntry) return false;
+  // Entries of one standard index chunk (ix##) whose 24-byte header is head and whose entries
+  // lie at [bodyAt, bodyAt + bodySize), read a piece at a time and checked against the file.
+  bool ReadStandardIndex(const uint8_t* head, uint64_t bodyAt, uint64_t bodySize, AviStreamData& st,
+                         int number) {
+    const size_t perEntry = size_t{Le16(head)} * 4;
+    const uint32_t count = Le32(head + 4);
+    if (head[3] != AVI_INDEX_OF_CHUNKS || perEntry < 8 || count > bodySize / perEntry) return false;
     if (st.chunks.size() + count > maxEntries_) return false;
-    for (uint32_t i = 0; i < count; ++i) {
-      const uint8_t* e = body.data() + i * perEntry;
-      uint64_t off = base + Le32(e);
-      uint32_t raw = Le32(e + 4);
-      uint32_t size = raw & 0x7FFFFFFF;
-      if (off < 8 || off > f_.size() || size > f_.size() - off || size > kMaxChunkBytes)
+    const uint64_t base = Le64(head + 12);
+    const uint32_t perPiece =
+        static_cast<uint32_t>(std::max<size_t>(1, kIndexPieceBytes / perEntry));
+    std::vector<uint8_t> piece;
+    for (uint32_t first = 0; first < count; first += perPiece) {
+      const uint32_t n = std::min(perPiece, count - first);
+      if (!f_.ReadAt(bodyAt + uint64_t{first} * perEntry, piece, size_t{n} * perEntry))
         return false;
-      // As with idx1, the first entry tells whether the index points at this stream's chunks
-      // at all; one that does not is not used, so that the movi lists are scanned instead.
-      if (i == 0) {
-        ChunkHeader h;
-        if (!ReadHeader(f_, off - 8, f_.size(), &h) || StreamOfChunkId(h.id) != number)
+      for (uint32_t i = 0; i < n; ++i) {
+        if (st.chunks.size() >= kMaxPositions) return true;  // the rest is past the limit
+        const uint8_t* e = piece.data() + size_t{i} * perEntry;
+        uint64_t off = base + Le32(e);
+        uint32_t raw = Le32(e + 4);
+        uint32_t size = raw & 0x7FFFFFFF;
+        if (off < 8 || off > f_.size() || size > f_.size() - off || size > kMaxChunkBytes)
           return false;
+        // As with idx1, the first entry tells whether the index points at this stream's chunks
+        // at all; one that does not is not used, so that the movi lists are scanned instead.
+        if (first + i == 0) {
+          ChunkHeader h;
+          if (!ReadHeader(f_, off - 8, f_.size(), &h) || StreamOfChunkId(h.id) != number)
+            return false;
+        }
+        st.chunks.push_back({off, size, (raw & 0x80000000u) == 0});
       }
-      st.chunks.push_back({off, size, (raw & 0x80000000u) == 0});
     }
     return true;
   }
 
   bool ReadOpenDmlIndex(AviStreamData& st, int number) {
-    std::vector<uint8_t> indx;
-    if (!f_.ReadAt(st.indxOffset, indx, st.indxSize)) return false;
-    const uint8_t* head = indx.data();
-    size_t perEntry = size_t{Le16(head)} * 4;
-    uint32_t count = Le32(head + 4);
-    std::vector<uint8_t> body(indx.begin() + 24, indx.end());
+    uint8_t head[24];
+    if (st.indxSize < 24 || !f_.ReadAt(st.indxOffset, head, sizeof head)) return false;
+    const size_t perEntry = size_t{Le16(head)} * 4;
+    const uint32_t count = Le32(head + 4);
+    const uint64_t bodyAt = st.indxOffset + 24, bodySize = st.indxSize - 24;
     bool ok = false;
     if (head[3] == AVI_INDEX_OF_CHUNKS) {
-      ok = ReadStandardIndex(head, body, perEntry, count, st, number);
-    } else if (head[3] == AVI_INDEX_OF_INDEXES && perEntry >= 16 &&
-               count <= body.size() / perEntry) {
+      ok = ReadStandardIndex(head, bodyAt, bodySize, st, number);
+    } else if (head[3] == AVI_INDEX_OF_INDEXES && perEntry >= 16 && count <= bodySize / perEntry &&
+               count <= kMaxStandardIndexes) {
       ok = true;
       std::set<uint64_t> seen;
       uint64_t ixBytes = 0, entries = 0;
       std::vector<ChunkHeader> ixs;
       for (uint32_t i = 0; i < count && ok; ++i) {
-        const uint8_t* e = body.data() + i * perEntry;
-        uint64_t off = Le64(e);
+        uint8_t e[16];
+        ok = f_.ReadAt(bodyAt + uint64_t{i} * perEntry, e, sizeof e);
+        const uint64_t off = Le64(e);
         // Each entry names an ix## chunk by its header; one named twice or one that is
         // itself a super index would loop. The ix## chunks of one stream cannot together be
         // larger than the file: entries naming overlapping ones would make reading quadratic.
         ChunkHeader h;
         uint8_t ixHead[24];
-        ok = seen.insert(off).second && ReadHeader(f_, off, f_.size(), &h) && h.size >= 24 &&
+        ok = ok && seen.insert(off).second && ReadHeader(f_, off, f_.size(), &h) && h.size >= 24 &&
              h.size <= f_.size() - h.data && (ixBytes += h.size + 8) <= f_.size() &&
              f_.ReadAt(h.data, ixHead, sizeof ixHead);
         if (ok) {
@@ -264,15 +275,11 @@ class Parser {
       }
       // The whole index at once, with the room the ix## chunks really hold: a long capture's
       // index is not grown by doubling, which would hold up to three times its size.
-      if (ok) st.chunks.reserve(std::min(entries, maxEntries_));
+      if (ok) st.chunks.reserve(std::min({entries, maxEntries_, uint64_t{kMaxPositions}}));
       for (const ChunkHeader& h : ixs) {
-        std::vector<uint8_t> ix;
-        ok = ok && f_.ReadAt(h.data, ix, h.size);
-        if (ok) {
-          std::vector<uint8_t> ixBody(ix.begin() + 24, ix.end());
-          ok = ReadStandardIndex(ix.data(), ixBody, size_t{Le16(ix.data())} * 4,
-                                 Le32(ix.data() + 4), st, number);
-        }
+        uint8_t ixHead[24];
+        ok = ok && f_.ReadAt(h.data, ixHead, sizeof ixHead) &&
+             ReadStandardIndex(ixHead, h.data + 24, h.size - 24, st, number);
       }
     }
     if (!ok) {
@@ -283,37 +290,41 @@ class Parser {
   }
 
   void ReadIdx1() {
-    std::vector<uint8_t> idx;
-    if (movi_.empty() || !f_.ReadAt(idx1_.begin, idx, idx1_.end - idx1_.begin)) return;
-    const size_t n = idx.size() / 16;
+    if (movi_.empty()) return;
     const uint64_t movi = movi_.front().begin;
-    // Offsets count from the 'movi' word, or (some writers) from the start of the file: the
-    // first real entry tells which.
+    const uint64_t total = std::min<uint64_t>((idx1_.end - idx1_.begin) / 16, kMaxIdx1Entries);
     uint64_t base = 0;
     bool baseFound = false;
-    for (size_t i = 0; i < n && !baseFound; ++i) {
-      const uint8_t* e = idx.data() + i * 16;
-      if ((Le32(e + 4) & AVIIF_LIST) || StreamOfChunkId(Le32(e)) < 0) continue;
-      for (uint64_t candidate : {movi, uint64_t{0}}) {
-        ChunkHeader h;
-        if (ReadHeader(f_, candidate + Le32(e + 8), f_.size(), &h) && h.id == Le32(e)) {
-          base = candidate;
-          baseFound = true;
-          break;
-        }
-      }
-      if (!baseFound) return;  // the first entry points at nothing: not usable
-    }
     std::vector<std::vector<AviChunk>> perStream(out_->streams.size());
-    for (size_t i = 0; i < n; ++i) {
-      const uint8_t* e = idx.data() + i * 16;
-      uint32_t id = Le32(e), flags = Le32(e + 4), size = Le32(e + 12);
-      int s = StreamOfChunkId(id);
-      if ((flags & AVIIF_LIST) || s < 0 || IsPaletteChange(id)) continue;
-      if (s >= static_cast<int>(perStream.size())) continue;
-      uint64_t data = base + Le32(e + 8) + 8;
-      if (data > f_.size() || size > f_.size() - data || size > kMaxChunkBytes) return;
-      perStream[s].push_back({data, size, (flags & AVIIF_KEYFRAME) != 0});
+    std::vector<uint8_t> piece;
+    constexpr uint64_t kPerPiece = kIndexPieceBytes / 16;
+    for (uint64_t first = 0; first < total; first += kPerPiece) {
+      const size_t n = static_cast<size_t>(std::min(kPerPiece, total - first));
+      if (!f_.ReadAt(idx1_.begin + first * 16, piece, n * 16)) return;
+      for (size_t i = 0; i < n; ++i) {
+        const uint8_t* e = piece.data() + i * 16;
+        uint32_t id = Le32(e), flags = Le32(e + 4), size = Le32(e + 12);
+        int s = StreamOfChunkId(id);
+        if ((flags & AVIIF_LIST) || s < 0) continue;
+        if (!baseFound) {
+          // Offsets count from the 'movi' word, or (some writers) from the start of the file:
+          // the first real entry tells which.
+          for (uint64_t candidate : {movi, uint64_t{0}}) {
+            ChunkHeader h;
+            if (ReadHeader(f_, candidate + Le32(e + 8), f_.size(), &h) && h.id == id) {
+              base = candidate;
+              baseFound = true;
+              break;
+            }
+          }
+          if (!baseFound) return;  // the first entry points at nothing: not usable
+        }
+        if (IsPaletteChange(id) || s >= static_cast<int>(perStream.size())) continue;
+        uint64_t data = base + Le32(e + 8) + 8;
+        if (data > f_.size() || size > f_.size() - data || size > kMaxChunkBytes) return;
+        if (perStream[s].size() < kMaxPositions)
+          perStream[s].push_back({data, size, (flags & AVIIF_KEYFRAME) != 0});
+      }
     }
     for (size_t s = 0; s < perStream.size(); ++s) {
       AviStreamData& st = out_->streams[s];
@@ -352,7 +363,7 @@ class Parser {
         int s = StreamOfChunkId(h.id);
         if (s >= 0 && !IsPaletteChange(h.id) && s < static_cast<int>(perStream.size())) {
           if (h.size > kMaxChunkBytes) return false;
-          perStream[s].push_back({h.data, h.size, true});
+          if (perStream[s].size() < kMaxPositions) perStream[s].push_back({h.data, h.size, true});
         } else if (!IsPrintable(h.id)) {
           return false;  // not a chunk header: the rest is garbage
         }

@@ -49,27 +49,23 @@ class RawDibDecoder : public FrameDecoder {
     }
   }
 
-  const uint8_t* GetFrame(int32_t pos) override {
-    int32_t packet = PacketOfPosition(pos);
-    if (packet < 0) return nullptr;
-    if (packet == shown_) return Dib();
+  bool Decode(int32_t packet, Span* /*dead*/) override {
     // A chunk that holds less than a whole picture, by its index or by its own header, is
     // not one: nothing of it is read or converted.
     const size_t need = static_cast<size_t>(srcStride_) * height();
-    if (Packet(packet).size < need || PacketSize(packet) < need) return nullptr;
+    if (Packet(packet).size < need || PacketSize(packet) < need) return false;
     const uint64_t at = Packet(packet).offset;
     if (bits_ == 24 && !topDown_) {
       // Already in the delivered layout: read straight into the frame.
       if (!file_.ReadAt(at, Pixels(), need)) {
-        shown_ = -1;  // the read may have overwritten part of the picture
-        return nullptr;
+        SetHeld(kGarbage);  // the read may have overwritten part of the picture
+        return false;
       }
     } else {
-      if (!file_.ReadAt(at, src_, need)) return nullptr;
+      if (!file_.ReadAt(at, src_, need)) return false;
       Convert();
     }
-    shown_ = packet;
-    return Dib();
+    return true;
   }
 
  private:
@@ -121,7 +117,6 @@ class RawDibDecoder : public FrameDecoder {
   std::array<std::array<uint8_t, 3>, 256> palette_{};  // blue, green, red
   std::array<uint32_t, 3> masks_{};                    // red, green, blue
   std::vector<uint8_t> src_;
-  int32_t shown_ = -1;  // packet whose picture the DIB holds
 };
 
 }  // namespace
@@ -158,6 +153,78 @@ int32_t FrameDecoder::PacketOfPosition(int32_t pos) const {
   // The last non-empty chunk at or before pos; positions before the first one show it.
   auto it = std::upper_bound(packets_.begin(), packets_.end(), pos);
   return it == packets_.begin() ? 0 : static_cast<int32_t>(it - packets_.begin() - 1);
+}
+
+const uint8_t* FrameDecoder::GetFrame(int32_t pos) {
+  const int32_t packet = PacketOfPosition(pos);
+  if (packet < 0) return nullptr;
+  // Each turn delivers, or learns packets that yield nothing and moves to the one before them.
+  int32_t want = packet;
+  while (want >= 0 && want != held_) {
+    if (const Span* known = DeadSpanAt(want)) {
+      want = known->first - 1;
+      continue;
+    }
+    Span dead{want, want};
+    if (Decode(want, &dead)) {
+      held_ = want;
+      break;
+    }
+    AddDeadSpan({std::min(dead.first, want), std::max(dead.last, want)});
+    want = std::min(dead.first, want) - 1;
+  }
+  if (want < 0 && held_ != kBlack) {
+    std::memset(Pixels(), 0, static_cast<size_t>(stride_) * height_);
+    held_ = kBlack;
+  }
+  decoded_ = want == packet;
+  return Dib();
+}
+
+bool FrameDecoder::FindFirstPicture() {
+  int32_t limit = 0;
+  for (uint64_t bytes = 0; limit < PacketCount() && limit < kLookAheadPackets &&
+                           (bytes += Packet(limit).size) <= kLookAheadBytes;)
+    ++limit;
+  limit = std::max(limit, std::min(PacketCount(), 1));
+  sendLimit_ = limit;
+  int32_t found = -1;
+  for (int32_t p = 0; p < limit;) {
+    Span dead{p, p};
+    if (Decode(p, &dead)) {
+      held_ = found = p;
+      break;
+    }
+    p = std::max(p, dead.last) + 1;
+  }
+  sendLimit_ = INT32_MAX;
+  // What was learnt with the decoders held back may not hold without them; this does: no
+  // picture comes out before the first.
+  dead_.clear();
+  if (found > 0) AddDeadSpan({0, found - 1});
+  return found >= 0;
+}
+
+const FrameDecoder::Span* FrameDecoder::DeadSpanAt(int32_t packet) const {
+  auto it = dead_.upper_bound(packet);
+  if (it == dead_.begin()) return nullptr;
+  --it;
+  return it->second.last >= packet ? &it->second : nullptr;
+}
+
+void FrameDecoder::AddDeadSpan(Span span) {
+  auto it = dead_.upper_bound(span.first);
+  if (it != dead_.begin() && std::prev(it)->second.last + 1 >= span.first) {
+    --it;
+    span.first = it->second.first;
+    span.last = std::max(span.last, it->second.last);
+    it = dead_.erase(it);
+  }
+  while (it != dead_.end() && it->second.first <= span.last + 1) {
+    span.last = std::max(span.last, it->second.last);
+    it = dead_.erase(it);
+  }
+  dead_.emplace(span.first, span);
 }
 
 uint32_t FrameDecoder::PacketSize(int32_t packet) const {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,12 +32,40 @@ class FrameDecoder {
   // "dvvideo", "mjpeg", "raw 24-bit", ... or "" when nothing can decode the stream.
   static std::string CodecName(const AviStreamData& stream);
 
-  // The packed DIB of position pos, or null when that position yields no frame.
-  virtual const uint8_t* GetFrame(int32_t pos) = 0;
+  // Whether a picture decodes among the stream's first packets: at most kLookAheadPackets of
+  // them, and no more than kLookAheadBytes. A stream whose first picture is damaged still opens;
+  // one that shows nothing that soon is taken to be undecodable.
+  bool FindFirstPicture();
+  // The packed DIB of position pos, or null when pos is outside the stream. A position that
+  // cannot be decoded shows the last picture before it that could, whole; before the first
+  // one, black at the stream's size.
+  const uint8_t* GetFrame(int32_t pos);
+  // Whether the last GetFrame delivered that position's own picture.
+  bool LastDecoded() const { return decoded_; }
+  // The picture held after a failure of our own (memory), when it is one of the stream's.
+  const uint8_t* Held() const { return held_ >= kBlack ? Dib() : nullptr; }
+
+  // Covers a decoder's delay (at most 16 reordered pictures) and a keyframe interval of up to
+  // 250 pictures, ffmpeg's default, in case the first keyframe is the damaged one.
+  static constexpr int32_t kLookAheadPackets = 300;
+  static constexpr uint64_t kLookAheadBytes = 64 << 20;  // and so many bytes of them at most
 
  protected:
   FrameDecoder(const FileReader& file, const AviStreamData& stream, int streamNumber, int32_t width,
                int32_t height);
+
+  // Packets [first, last] that yield no picture of their own.
+  struct Span {
+    int32_t first, last;
+  };
+  // Puts packet's picture into the DIB and returns true; or returns false with *dead set to
+  // packets known to yield none (packet among them). A decoder may then have put the picture
+  // of the packet before them into the DIB (SetHeld), saving a decode of it.
+  virtual bool Decode(int32_t packet, Span* dead) = 0;
+  void SetHeld(int32_t packet) { held_ = packet; }
+  static constexpr int32_t kGarbage = -2, kBlack = -1;  // held_ other than a packet
+  // Packets decoding may read up to (exclusive): all but while looking ahead.
+  int32_t sendLimit_ = INT32_MAX;
 
   // The non-empty chunks, in order; positions of empty chunks show the packet before them.
   int32_t PacketCount() const {
@@ -67,6 +96,9 @@ class FrameDecoder {
   const AviStreamData& stream_;
 
  private:
+  const Span* DeadSpanAt(int32_t packet) const;
+  void AddDeadSpan(Span span);
+
   int streamNumber_;
   int32_t width_, height_;
   int64_t stride_;
@@ -75,4 +107,9 @@ class FrameDecoder {
   std::vector<int32_t> packets_;
   bool everyChunk_ = false;
   std::vector<uint8_t> dib_;
+  int32_t held_ = kGarbage;  // packet whose picture the DIB holds, or kBlack
+  bool decoded_ = false;
+  // Packets found to yield no picture, first -> span; adjacent spans are merged, so that a
+  // damaged stretch is decoded once and stepping through it costs nothing.
+  std::map<int32_t, Span> dead_;
 };

@@ -11,10 +11,17 @@ FileReader::~FileReader() {
 }
 
 bool FileReader::Open(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  // Only regular files, checked before anything can block or act: opening a FIFO waits for a
+  // writer, a tty may become our terminal, a tape device rewinds. The name is looked at first,
+  // so no such thing is ever opened; the open itself does not block either, in case the name
+  // was swapped in between, and what was opened is checked again.
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return false;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     ::close(fd);
     return false;
   }

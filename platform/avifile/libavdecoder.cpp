@@ -66,6 +66,107 @@ bool H264HasIdr(const std::vector<uint8_t>& p, const std::vector<uint8_t>& extra
   return false;
 }
 
+// Reads the bits of an H.264 RBSP; past its end every read gives 0 and ok turns false.
+struct BitReader {
+  const std::vector<uint8_t>& b;
+  size_t pos = 0;
+  bool ok = true;
+  uint32_t U(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i, ++pos) {
+      if (pos >= b.size() * 8) ok = false;
+      v = v << 1 | (ok ? (b[pos >> 3] >> (7 - (pos & 7))) & 1 : 0);
+    }
+    return v;
+  }
+  uint32_t Ue() {
+    int zeros = 0;
+    while (ok && U(1) == 0)
+      if (++zeros > 31) ok = false;
+    return ok ? ((1u << zeros) - 1) + U(zeros) : 0;
+  }
+  int64_t Se() {
+    const uint32_t k = Ue();
+    return k & 1 ? int64_t{k / 2} + 1 : -int64_t{k / 2};
+  }
+};
+
+// Pixels of the picture an H.264 sequence parameter set declares (its NAL unit without the
+// header byte), or -1 when it cannot be read.
+int64_t H264SpsPixels(const uint8_t* nal, size_t n) {
+  std::vector<uint8_t> rbsp;  // without the bytes that escape start codes
+  for (size_t i = 0, zeros = 0; i < n && rbsp.size() < 4096; ++i) {
+    if (zeros >= 2 && nal[i] == 3) {
+      zeros = 0;
+      continue;
+    }
+    zeros = nal[i] == 0 ? zeros + 1 : 0;
+    rbsp.push_back(nal[i]);
+  }
+  BitReader r{rbsp};
+  const uint32_t profile = r.U(8);
+  r.U(16), r.Ue();  // constraints, level, id
+  if (profile == 100 || profile == 110 || profile == 122 || profile == 244 || profile == 44 ||
+      profile == 83 || profile == 86 || profile == 118 || profile == 128 || profile == 138 ||
+      profile == 139 || profile == 134 || profile == 135) {
+    const uint32_t chroma = r.Ue();
+    if (chroma == 3) r.U(1);
+    r.Ue(), r.Ue(), r.U(1);  // bit depths, lossless
+    if (r.U(1))              // scaling matrices
+      for (int list = 0; list < (chroma != 3 ? 8 : 12) && r.ok; ++list) {
+        if (!r.U(1)) continue;
+        int64_t last = 8, next = 8;
+        for (int j = 0; j < (list < 6 ? 16 : 64) && r.ok; ++j) {
+          if (next != 0) next = ((last + r.Se()) % 256 + 256) % 256;
+          if (next != 0) last = next;
+        }
+      }
+  }
+  r.Ue();  // frame number bits
+  const uint32_t pocType = r.Ue();
+  if (pocType == 0) {
+    r.Ue();
+  } else if (pocType == 1) {
+    r.U(1), r.Se(), r.Se();
+    const uint32_t cycle = r.Ue();
+    for (uint32_t i = 0; i < cycle && i < 256 && r.ok; ++i) r.Se();
+  }
+  r.Ue(), r.U(1);  // reference frames, gaps
+  const int64_t widthMbs = int64_t{r.Ue()} + 1, heightUnits = int64_t{r.Ue()} + 1;
+  const int64_t frameMbsOnly = r.U(1);
+  return r.ok ? widthMbs * 16 * heightUnits * 16 * (2 - frameMbsOnly) : -1;
+}
+
+// The largest picture any sequence parameter set in H.264 data declares (Annex B, or NAL
+// units with lengthSize-byte lengths); 0 when there is none.
+int64_t H264LargestSps(const uint8_t* p, size_t n, size_t lengthSize) {
+  int64_t largest = 0;
+  auto nal = [&](size_t at, size_t end) {
+    if (at < end && (p[at] & 0x1F) == 7)
+      largest = std::max(largest, H264SpsPixels(p + at + 1, end - at - 1));
+  };
+  if (lengthSize) {
+    for (size_t i = 0; i + lengthSize <= n;) {
+      size_t len = 0;
+      for (size_t b = 0; b < lengthSize; ++b) len = len << 8 | p[i + b];
+      i += lengthSize;
+      nal(i, std::min(n, i + len));
+      if (len > n - i) break;
+      i += len;
+    }
+    return largest;
+  }
+  size_t start = SIZE_MAX;
+  for (size_t i = 0; i + 3 <= n; ++i) {
+    if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1) continue;
+    if (start != SIZE_MAX) nal(start, i);
+    start = i + 3;
+    i += 2;
+  }
+  if (start != SIZE_MAX) nal(start, n);
+  return largest;
+}
+
 class LibavDecoder : public FrameDecoder {
  public:
   LibavDecoder(const FileReader& file, const AviStreamData& stream, int number,
@@ -76,6 +177,7 @@ class LibavDecoder : public FrameDecoder {
     sws_freeContext(sws_);
     av_frame_free(&frame_);
     av_frame_free(&pending_);
+    av_frame_free(&before_);
     av_packet_free(&pkt_);
     avcodec_free_context(&ctx_);
   }
@@ -90,9 +192,18 @@ class LibavDecoder : public FrameDecoder {
     pkt_ = av_packet_alloc();
     frame_ = av_frame_alloc();
     pending_ = av_frame_alloc();
-    if (!ctx_ || !pkt_ || !frame_ || !pending_) return false;
+    before_ = av_frame_alloc();
+    if (!ctx_ || !pkt_ || !frame_ || !pending_ || !before_) return false;
     ctx_->width = width();
     ctx_->height = height();
+    // No picture larger than the stream declares is ever made: a few bytes of codec header in a
+    // packet can claim 16000 x 16000. The margin covers coded sizes rounded up to macroblocks and
+    // the decoders' padded buffers (MPEG-4's scratch rows take 280 lines at any height).
+    ctx_->max_pixels =
+        ((int64_t{width()} + 63) / 64 * 64 + 256) * (std::max<int64_t>(height(), 256) + 256);
+    // libavcodec's H.264 decoder sizes its tables by a sequence parameter set before it asks
+    // for the picture: a larger one is looked for here, and such a packet is not sent at all.
+    checkSps_ = id_ == AV_CODEC_ID_H264;
     ctx_->codec_tag = choice.tag;
     ctx_->bits_per_coded_sample = h.biBitCount;
     // Slice threads only: frame threads would add a delay of their own to every step.
@@ -126,6 +237,21 @@ class LibavDecoder : public FrameDecoder {
       if (!ctx_->extradata) return false;
       std::memcpy(ctx_->extradata, extradata_.data(), extradata_.size());
       ctx_->extradata_size = static_cast<int>(extradata_.size());
+      if (checkSps_) {
+        const std::vector<uint8_t>& x = extradata_;
+        int64_t largest = 0;
+        if (x[0] == 1 && x.size() > 6) {  // avcC: its sequence parameter sets come first
+          nalLengthSize_ = (x[4] & 3) + 1;
+          for (size_t i = 6, n = x[5] & 0x1F; n > 0 && i + 2 <= x.size(); --n) {
+            const size_t len = std::min<size_t>(size_t{x[i]} << 8 | x[i + 1], x.size() - i - 2);
+            largest = std::max(largest, H264LargestSps(x.data() + i, len + 2, 2));
+            i += 2 + len;
+          }
+        } else {
+          largest = H264LargestSps(x.data(), x.size(), 0);
+        }
+        if (largest > ctx_->max_pixels) return false;
+      }
     }
     if (avcodec_open2(ctx_, codec, nullptr) < 0) return false;
 
@@ -142,12 +268,9 @@ class LibavDecoder : public FrameDecoder {
     return true;
   }
 
-  const uint8_t* GetFrame(int32_t pos) override {
-    int32_t d = PacketOfPosition(pos);
-    if (d < 0) return nullptr;
-    if (d == shown_) return Dib();
+  bool Decode(int32_t d, Span* dead) override {
     if (!CanContinueTo(d)) Seek(d);
-    return DecodeUntil(d);
+    return DecodeUntil(d, dead);
   }
 
  private:
@@ -182,6 +305,7 @@ class LibavDecoder : public FrameDecoder {
   }
 
   bool CanContinueTo(int32_t d) {
+    if (synced_ && havePending_ && pendingDisplay_ == d) return true;  // decoded already
     if (!synced_ || draining_ || d <= lastDisplay_) return false;
     if (havePending_ && pendingDisplay_ > d) return false;
     // Decoding on is right unless a keyframe lies ahead of what was already sent.
@@ -205,11 +329,14 @@ class LibavDecoder : public FrameDecoder {
   }
 
   void Seek(int32_t d) {
+    synced_ = false;  // until the seek is complete, should reading a packet fail on memory
     if (sentAny_) avcodec_flush_buffers(ctx_);
     draining_ = false;
     havePending_ = false;
     av_frame_unref(pending_);
+    av_frame_unref(before_);
     lastDisplay_ = -1;
+    lastWhole_ = -1;
     paletteSent_ = false;
     const int32_t k = KeyAtOrBefore(d);
     nextSend_ = k;
@@ -231,6 +358,13 @@ class LibavDecoder : public FrameDecoder {
     synced_ = true;
   }
 
+  // The latest picture decoded on the way to a wanted one: the picture to keep if that fails.
+  void KeepBefore(AVFrame* f, int32_t display) {
+    av_frame_unref(before_);
+    av_frame_move_ref(before_, f);
+    beforeDisplay_ = display;
+  }
+
   void SendPacket(int32_t p) {
     // Read straight into a buffer the decoder can keep, so that it need not copy the packet.
     const size_t room = Packet(p).size;
@@ -239,6 +373,10 @@ class LibavDecoder : public FrameDecoder {
     uint32_t size = 0;
     if (!ReadChunk(p, buf->data, &size)) {  // damaged: skipped
       av_buffer_unref(&buf);
+      return;
+    }
+    if (checkSps_ && H264LargestSps(buf->data + 8, size, nalLengthSize_) > ctx_->max_pixels) {
+      av_buffer_unref(&buf);  // declares a picture larger than the stream's: as if damaged
       return;
     }
     std::memset(buf->data + 8 + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
@@ -268,20 +406,33 @@ class LibavDecoder : public FrameDecoder {
       return true;
     }
     if (!anchored_) {
-      if (pts == AV_NOPTS_VALUE || (anchorExact_ ? pts != anchorPts_ : pts < anchorPts_))
-        return false;
+      if (pts == AV_NOPTS_VALUE || pts < anchorPts_) return false;
+      int64_t first = anchorDisplay_;
+      if (anchorExact_ && pts != anchorPts_) {
+        // The keyframe's own picture never came (damaged): the next can be numbered only where
+        // pictures are not reordered, by its packet.
+        if (ctx_->has_b_frames != 0) return false;
+        first = pts;
+      }
       anchored_ = true;
-      nextDisplay_ = anchorDisplay_;
+      nextDisplay_ = static_cast<int32_t>(first);
     }
     *display = nextDisplay_++;
     return true;
   }
 
-  const uint8_t* DecodeUntil(int32_t d) {
-    if (havePending_ && pendingDisplay_ == d) {
+  bool DecodeUntil(int32_t d, Span* dead) {
+    if (havePending_) {
       havePending_ = false;
-      return Show(pending_, d);
+      if (pendingDisplay_ == d) return Show(pending_);
+      KeepBefore(pending_, pendingDisplay_);  // passed over: d lies beyond it
     }
+    // On a failure, the packets after the last picture taken up to the next one that comes out
+    // yield none of their own.
+    int32_t lastBelow = lastWhole_ >= 0 ? lastWhole_ : anchorDisplay_ - 1;
+    auto first = [&] { return std::min(lastBelow + 1, d); };
+    const int32_t sendEnd = std::min(PacketCount(), sendLimit_);
+    bool toTheEnd = false;
     // Every turn sends a packet or takes a picture; a decoder gives at most a few per packet.
     for (int64_t turns = 0, limit = 4 * (int64_t{PacketCount()} + 16); turns < limit; ++turns) {
       int r = avcodec_receive_frame(ctx_, frame_);
@@ -292,34 +443,64 @@ class LibavDecoder : public FrameDecoder {
           continue;
         }
         lastDisplay_ = display;
-        if (display == d) return Show(frame_, d);
-        if (display > d) {  // the wanted picture did not decode: keep this one for later
-          av_frame_unref(pending_);
-          av_frame_move_ref(pending_, frame_);
-          havePending_ = true;
-          pendingDisplay_ = display;
-          return nullptr;
+        // A picture of another size than the stream's is none of its pictures.
+        if (frame_->width != width() || frame_->height != height()) {
+          av_frame_unref(frame_);
+          continue;
         }
-        av_frame_unref(frame_);
+        lastWhole_ = display;
+        if (display == d) {
+          if (Show(frame_)) return true;
+          *dead = {first(), d};
+          return false;
+        }
+        if (display < d) {
+          KeepBefore(frame_, display);
+          lastBelow = display;
+          continue;
+        }
+        // The wanted picture did not decode: keep this one for later.
+        av_frame_unref(pending_);
+        av_frame_move_ref(pending_, frame_);
+        havePending_ = true;
+        pendingDisplay_ = display;
+        *dead = {first(), display - 1};
+        ShowBefore(first());
+        return false;
       } else if (r == AVERROR(EAGAIN)) {
-        if (nextSend_ < PacketCount()) {
+        if (nextSend_ < sendEnd) {
           SendPacket(nextSend_++);
+        } else if (sendEnd < PacketCount()) {
+          *dead = {d, d};  // held back while looking ahead: nothing is known past here
+          return false;
         } else if (!draining_) {
           avcodec_send_packet(ctx_, nullptr);  // the end: let the decoder give what it holds
           draining_ = true;
         } else {
+          toTheEnd = true;
           break;
         }
       } else {
+        toTheEnd = r == AVERROR_EOF;
         break;  // end of stream or a decoder failure
       }
     }
     synced_ = false;
-    return nullptr;
+    *dead = {first(), toTheEnd ? PacketCount() - 1 : d};
+    ShowBefore(first());
+    return false;
   }
 
-  const uint8_t* Show(AVFrame* f, int32_t d) {
-    const uint8_t* result = nullptr;
+  // After a failure: the picture just before the packets that yield none, when it was decoded
+  // on the way, goes into the frame now rather than by another decode.
+  void ShowBefore(int32_t first) {
+    if (before_->buf[0] && beforeDisplay_ == first - 1 && Show(before_)) SetHeld(beforeDisplay_);
+    av_frame_unref(before_);
+  }
+
+  // Converts a picture of the stream's size into the frame; false when it cannot be.
+  bool Show(AVFrame* f) {
+    bool result = false;
     if (f->width > 0 && f->height > 0) {
       SwsContext* previous = sws_;
       sws_ = sws_getCachedContext(sws_, f->width, f->height, static_cast<AVPixelFormat>(f->format),
@@ -344,7 +525,7 @@ class LibavDecoder : public FrameDecoder {
           if (!scratch_) scratch_.reset(static_cast<uint8_t*>(av_malloc(padded * height() + 64)));
           if (!scratch_) {
             av_frame_unref(f);
-            return nullptr;
+            return false;
           }
           uint8_t* dst[4] = {scratch_.get(), nullptr, nullptr, nullptr};
           int dstStride[4] = {static_cast<int>(padded), 0, 0, 0};
@@ -354,8 +535,7 @@ class LibavDecoder : public FrameDecoder {
             std::memcpy(pixels + (height() - 1 - y) * stride(), scratch_.get() + y * padded,
                         rowBytes);
         }
-        shown_ = d;
-        result = Dib();
+        result = true;
       }
     }
     av_frame_unref(f);
@@ -388,6 +568,7 @@ class LibavDecoder : public FrameDecoder {
   AVPacket* pkt_ = nullptr;
   AVFrame* frame_ = nullptr;
   AVFrame* pending_ = nullptr;  // a picture decoded past a missing one
+  AVFrame* before_ = nullptr;   // the latest picture decoded before the wanted one
   SwsContext* sws_ = nullptr;
   // What the conversion was set up for.
   AVColorSpace colorspace_ = AVCOL_SPC_UNSPECIFIED;
@@ -401,6 +582,8 @@ class LibavDecoder : public FrameDecoder {
   std::vector<uint8_t> probe_;
   std::array<uint32_t, 256> palette_{};  // ARGB, for palette codecs
   bool hasPalette_ = false, paletteSent_ = false;
+  bool checkSps_ = false;     // H.264: packets whose parameter sets declare too much are skipped
+  size_t nalLengthSize_ = 0;  // bytes of each NAL unit's length (avcC), 0 for start codes
   bool reorder_ = false;
   std::vector<int32_t> keys_;  // packets decoding may start at
   bool intraOnly_ = false;     // keys_ unused: every packet is one
@@ -415,7 +598,8 @@ class LibavDecoder : public FrameDecoder {
   int32_t lastDisplay_ = -1;  // display number of the last picture taken, -1 if none
   bool havePending_ = false;
   int32_t pendingDisplay_ = -1;
-  int32_t shown_ = -1;  // display number of the picture in the DIB, -1 if none
+  int32_t beforeDisplay_ = -1;
+  int32_t lastWhole_ = -1;  // display number of the last picture of the stream's size taken
   // Reordering streams: pictures are numbered from the anchor on.
   int64_t anchorPts_ = 0;  // packet whose picture (exact) or later pictures (not exact) anchor
   bool anchorExact_ = false;

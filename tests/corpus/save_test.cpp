@@ -66,6 +66,13 @@ TEST_F(SaveTest, WritesAndReplacesAPlainFile) {
   ASSERT_EQ(lstat(dir_.File("link.bmp").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_EQ(testutil::FileSize(path), 822u);
+  // A link whose target does not exist yet: the target is made, the link stays.
+  ASSERT_EQ(symlink("made.bmp", dir_.File("dangling.bmp").c_str()), 0);
+  EXPECT_EQ(source_.WriteToBMPFile(dir_.File("dangling.bmp")), kTrue);
+  ASSERT_EQ(lstat(dir_.File("dangling.bmp").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(testutil::FileSize(dir_.File("made.bmp")), 822u);
+  ExpectOnly({"dangling.bmp", "link.bmp", "made.bmp", "out.bmp"});
   EXPECT_TRUE(shown_.messages().empty());
 }
 
@@ -131,7 +138,13 @@ TEST_F(SaveTest, TargetsThatMustNotBeReplaced) {
   EXPECT_EQ(source_.WriteToBMPFile(fifo), kFalse);
   ASSERT_EQ(stat(fifo.c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
-  ExpectOnly({"fifo.bmp", "folder.bmp", "locked.bmp"});
+  // The open video itself, by its name or through a link.
+  const std::vector<uint8_t> video = testutil::ReadFile(dir_.File("clip.avi"));
+  ASSERT_EQ(symlink("clip.avi", dir_.File("video.bmp").c_str()), 0);
+  EXPECT_EQ(source_.WriteToBMPFile(dir_.File("clip.avi")), kFalse);
+  EXPECT_EQ(source_.WriteToBMPFile(dir_.File("video.bmp")), kFalse);
+  EXPECT_EQ(testutil::ReadFile(dir_.File("clip.avi")), video);
+  ExpectOnly({"fifo.bmp", "folder.bmp", "locked.bmp", "video.bmp"});
   EXPECT_TRUE(testutil::FolderEntries(folder).empty());
   chmod(locked.c_str(), 0644);
 }

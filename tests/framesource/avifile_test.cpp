@@ -1,6 +1,7 @@
 // The AVI file library behind the frame source, on uncompressed files from our writer and from
 // ffmpeg: pixel formats, index kinds, damaged and cut-off captures, OpenDML, files past 4 GB.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -311,6 +312,25 @@ TEST(Index, Idx1SizeLargerThanTheChunkTakesTheChunksSize) {
     Put32(bad, idx1 + 8 + 16 * entry + 12, Stride(w) * h + 100);
   WriteFile(path, bad);
   ExpectFrames(path, Patterns(w, h, frames), w, h, Reverse(frames));
+}
+
+TEST(Index, FourGigabyteIdx1IsReadInPieces) {
+  // An idx1 whose size says 4 GB, the file sparse behind its three real entries: read a piece
+  // at a time, never whole, it still finds the frames.
+  TempDir dir;
+  const std::string path = dir.File("idx1.avi");
+  WritePatternClip(path, 8, 8, 3);
+  std::vector<uint8_t> bytes = ReadFile(path);
+  const size_t idx1 = bytes.size() - 8 - 16 * 3;
+  ASSERT_EQ(std::memcmp(&bytes[idx1], "idx1", 4), 0) << "our writer ends with idx1";
+  const uint32_t riff = 0xFFFFFF00u;
+  Put32(bytes, 4, riff);
+  Put32(bytes, idx1 + 4, static_cast<uint32_t>(riff - idx1));
+  WriteFile(path, bytes);
+  ASSERT_EQ(truncate(path.c_str(), 8 + off_t{riff}), 0);
+  AllocationWatch watch;
+  ExpectFrames(path, Patterns(8, 8, 3), 8, 8, {2, 0});
+  EXPECT_LT(watch.largest(), 1u << 20);
 }
 
 TEST(Index, DroppedFramesArePositionsShowingTheFrameBefore) {

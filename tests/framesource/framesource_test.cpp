@@ -226,6 +226,19 @@ TEST_F(Clips, UsesOfTheLibraryEndWithTheInstance) {
   }
   EXPECT_EQ(AVIFileUseCount(), uses) << "an instance whose last open failed";
   EXPECT_EQ(OpenFileDescriptors(), descriptors);
+  {
+    // An error that escapes an open before any handle is held (here from the message box)
+    // ends that open's use too, so the next open on the instance begins just one.
+    classBMPAVI interrupted;
+    MessageBoxHandler recorder =
+        SetMessageBoxHandler([](const std::string&) { throw std::runtime_error("box"); });
+    EXPECT_THROW(interrupted.GetEnable(Path("text")), std::runtime_error);
+    SetMessageBoxHandler(recorder);
+    EXPECT_EQ(AVIFileUseCount(), uses);
+    ASSERT_EQ(interrupted.GetEnable(Path("721x5")), kFalse);
+    EXPECT_EQ(AVIFileUseCount(), uses + 1);
+  }
+  EXPECT_EQ(AVIFileUseCount(), uses) << "an instance whose open was interrupted";
   AVIFileExit();
 }
 

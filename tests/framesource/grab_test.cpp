@@ -1,7 +1,13 @@
 // dovrel-grab, run as the built program: the viewer's picture at any position, every position,
 // the stream's description, and its exit codes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -165,6 +171,51 @@ TEST_F(GrabTest, UsageErrorsExitTwo) {
   }
   EXPECT_FALSE(Exists(out));
   EXPECT_FALSE(Exists(dir_.File("all")));
+}
+
+TEST_F(GrabTest, OnlyRegularFilesAreReadAndTheVideoIsNeverWritten) {
+  // A named pipe nobody writes to, and devices: refused at once with the stream message, never
+  // waited on.
+  const std::string fifo = dir_.File("x.avi");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  for (const std::string& path : {fifo, std::string("/dev/null"), std::string("/dev/zero")}) {
+    RunResult r = RunProgram({kGrab, path, "--info"}, 20);
+    EXPECT_EQ(r.exitCode, 1) << path << ": " << r.err;
+    EXPECT_EQ(r.err, std::string(kMsgNoStream) + "\n") << path;
+  }
+  const std::vector<uint8_t> video = ReadFile(clip_);
+  RunResult r = Grab({clip_, "0", clip_});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(ReadFile(clip_), video);
+}
+
+TEST_F(GrabTest, EndingSignalLeavesNoHiddenFile) {
+  // 2.3 MB pictures, one real frame repeated: each save takes a while, the file is small.
+  std::vector<int> dropped(300);
+  std::iota(dropped.begin(), dropped.end(), 1);
+  const std::string big = dir_.File("big.avi");
+  WritePatternClip(big, 1024, 768, 301, {}, dropped);
+  for (int sig : {SIGTERM, SIGINT}) {
+    for (int saves : {1, 3}) {
+      const std::string out = dir_.File("all-" + std::to_string(sig) + "-" + std::to_string(saves));
+      const pid_t pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0), dup2(null, 1), dup2(null, 2);
+        execl(kGrab.c_str(), kGrab.c_str(), big.c_str(), "--all", out.c_str(), nullptr);
+        _exit(127);
+      }
+      for (int ms = 0; ms < 20000 && FolderEntries(out).size() <= static_cast<size_t>(saves); ++ms)
+        usleep(1000);
+      kill(pid, sig);
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+      for (const std::string& name : FolderEntries(out))
+        EXPECT_EQ(name.rfind("pos-", 0), 0u) << name << " left behind";
+    }
+  }
 }
 
 TEST_F(GrabTest, TheLastPositionsOfALongVideoAndNoneBeyond) {

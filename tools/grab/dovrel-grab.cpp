@@ -2,10 +2,12 @@
 //   dovrel-grab FILE.avi POSITION OUT.bmp [--view 1/30|1/60] [--priority even|odd]
 //   dovrel-grab FILE.avi --all OUTDIR [--view ...] [--priority ...]
 //   dovrel-grab FILE.avi --info
-// Exit status: 0 done, 1 the file could not be opened or a picture not written, 2 usage.
+// Exit status: 0 done, 1 the file could not be opened or a picture not written, 2 usage; ended
+// by a signal, as that signal ends a program, with no half-written file left behind.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -43,6 +45,15 @@ bool ParsePosition(const std::string& text, long* out) {
   if (*end != '\0' || v < 0) return false;
   *out = v;
   return true;
+}
+
+// Interrupted or told to stop: the save under way leaves nothing, then the signal does its usual.
+void OnEndingSignal(int sig) {
+  RemoveSaveInProgress();
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigaction(sig, &dfl, nullptr);
+  raise(sig);  // delivered when this handler returns
 }
 
 // The picture of one position, as the viewer paints it.
@@ -85,6 +96,10 @@ int main(int argc, char** argv) {
   long position = 0;
   if (single && !ParsePosition(plain[1], &position))
     return Usage("POSITION must be a number of 0 or more");
+
+  struct sigaction ending {};
+  ending.sa_handler = OnEndingSignal;
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(sig, &ending, nullptr);
 
   classBMPAVI source;
   if (source.GetEnable(plain[0]) != kFalse) return 1;  // the message is already on standard error
