@@ -134,7 +134,10 @@ int64_t H264SpsPixels(const uint8_t* nal, size_t n) {
   r.Ue(), r.U(1);  // reference frames, gaps
   const int64_t widthMbs = int64_t{r.Ue()} + 1, heightUnits = int64_t{r.Ue()} + 1;
   const int64_t frameMbsOnly = r.U(1);
-  return r.ok ? widthMbs * 16 * heightUnits * 16 * (2 - frameMbsOnly) : -1;
+  if (!r.ok) return -1;
+  // Each side is read as up to 2^32 macroblocks: past 2^20 it is beyond any picture anyway.
+  if (widthMbs > (1 << 20) || heightUnits > (1 << 20)) return INT64_MAX;
+  return widthMbs * 16 * heightUnits * 16 * (2 - frameMbsOnly);
 }
 
 // The largest picture any sequence parameter set in H.264 data declares (Annex B, or NAL
