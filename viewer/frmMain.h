@@ -16,7 +16,7 @@ class frmMain : public tk::Form {
   ~frmMain() override;
 
  private:
-  friend struct frmMainProbe;  // tests look at the state
+  friend struct frmMainProbe;  // tests and benchmarks look at the state
 
   // Menus, in the order of the menu bar; the letters in parentheses are plain text.
   tk::Menu& FileManu = AddMenu(" ﾌｧｲﾙ(F)");

@@ -3,6 +3,8 @@
 #include <QScrollBar>
 #include <QTest>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 
 #include "mainwindow.h"
 #include "sourceprobe.h"
@@ -236,6 +238,34 @@ TEST_F(Navigation, APreviousVideoThatHasGoneLeavesTheStartUpState) {
   probe.Load(MakeClip("next.avi", 720, 480, 2));
   EXPECT_TRUE(probe.HScroll().Enabled());
   EXPECT_EQ(Buffer(), testutil::Pattern(720, 480, 0));
+}
+
+// Whatever the command, the video commands follow the state: enabled exactly while a video is
+// loaded, the priority menu only in the 1/60 view.
+TEST_F(Navigation, TheCommandsFollowTheStateAfterEveryCommand) {
+  frmMainProbe probe(*form);
+  const std::string clip = MakeClip("a.avi", 720, 480, 3), gone = MakeClip("gone.avi", 720, 480);
+  const std::string missing = PathIn("missing.avi");
+  const std::vector<std::pair<const char*, std::function<void()>>> steps = {
+      {"start-up", [] {}},
+      {"failed load, none before", [&] { probe.Load(missing); }},
+      {"load", [&] { probe.Load(clip); }},
+      {"1/60", [&] { probe.Separate60(); }},
+      {"failed load in 1/60", [&] { probe.Load(missing); }},
+      {"1/30", [&] { probe.Separate30(); }},
+      {"load in 1/60", [&] { probe.Separate60(), probe.Load(gone); }},
+      {"previous video gone in 1/60",
+       [&] { probe.Separate60(), std::filesystem::remove(gone), probe.Load(missing); }}};
+  for (const auto& [name, step] : steps) {
+    SCOPED_TRACE(name);
+    step();
+    const bool loaded = !probe.strAVIFile().empty();
+    EXPECT_EQ(probe.SaveEnabled(), loaded);
+    EXPECT_EQ(probe.SeparateMenuEnabled(), loaded);
+    EXPECT_EQ(probe.HScroll().Enabled(), loaded);
+    EXPECT_EQ(probe.DivMenuEnabled(), loaded && probe.bln30Mode() == kFalse);
+  }
+  EXPECT_TRUE(probe.strAVIFile().empty());
 }
 
 TEST_F(Navigation, KeysAndTheDraggedThumbPaintEachPosition) {

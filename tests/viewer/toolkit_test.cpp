@@ -29,6 +29,7 @@
 #include "form.h"
 #include "labelprobe.h"
 #include "recorders.h"
+#include "testutil.h"
 #include "windowprobes.h"
 
 namespace {
@@ -42,8 +43,8 @@ TEST_F(Toolkit, ApplicationPropertiesAndFileAttributes) {
   EXPECT_EQ(tk::App::Revision(), 0);
   EXPECT_EQ(tk::App::Path(), QCoreApplication::applicationDirPath().toStdString());
 
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("dovrel-attr-" + std::to_string(::getpid()));
+  const testutil::TempDir temp;
+  const std::filesystem::path dir = temp.path();
   std::filesystem::create_directories(dir / "sub");
   std::FILE* f = std::fopen((dir / "clip.avi").c_str(), "w");
   ASSERT_NE(f, nullptr);
@@ -61,7 +62,6 @@ TEST_F(Toolkit, ApplicationPropertiesAndFileAttributes) {
     ::chmod((dir / "clip.avi").c_str(), 0444);
     EXPECT_EQ(tk::GetAttr((dir / "clip.avi").string()), tk::vbReadOnly);
   }
-  std::filesystem::remove_all(dir);
 }
 
 TEST_F(Toolkit, LoadRunsOnceBeforeTheFirstShowWhichActivates) {
