@@ -8,6 +8,7 @@
 #include <cstring>
 #include <numeric>
 
+#include "allocationwatch.h"
 #include "classBMPAVI.h"
 #include "sourceprobe.h"
 #include "testutil.h"
