@@ -25,6 +25,7 @@ extern "C" {
 #include "codectags.h"
 #include "filereader.h"
 #include "ratio.h"
+#include "sourceprobe.h"
 
 namespace fs = std::filesystem;
 
@@ -119,11 +120,11 @@ void BM_GetDIBAVI_Sequential(benchmark::State& state, const std::string& file) {
     state.SkipWithError("open failed");
     return;
   }
-  const int32_t frames = AVIStreamLength(source.Stream());
+  const int32_t frames = AVIStreamLength(Peek(source).Stream());
   int32_t n = 0;
   for (auto _ : state) {
     source.GetDIBAVI(n);
-    benchmark::DoNotOptimize(source.DIBBits().data());
+    benchmark::DoNotOptimize(Peek(source).DIBBits().data());
     n = (n + 1) % frames;
   }
 }
@@ -137,8 +138,8 @@ void BM_Pass(benchmark::State& state, const std::string& kind) {
       state.SkipWithError("open failed");
       return;
     }
-    for (int32_t n = 0; n < AVIStreamLength(source.Stream()); ++n) source.GetDIBAVI(n);
-    benchmark::DoNotOptimize(source.DIBBits().data());
+    for (int32_t n = 0; n < AVIStreamLength(Peek(source).Stream()); ++n) source.GetDIBAVI(n);
+    benchmark::DoNotOptimize(Peek(source).DIBBits().data());
   }
 }
 
@@ -306,7 +307,7 @@ std::vector<int32_t> RandomPositions(int32_t frames) {
 void BM_GetDIBAVI_RandomGop250(benchmark::State& state, const std::string& file) {
   classBMPAVI source;
   source.GetEnable(PathOf(file));
-  auto positions = RandomPositions(AVIStreamLength(source.Stream()));
+  auto positions = RandomPositions(AVIStreamLength(Peek(source).Stream()));
   size_t i = 0;
   for (auto _ : state) {
     source.GetDIBAVI(positions[i]);

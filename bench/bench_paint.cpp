@@ -15,6 +15,7 @@
 #include "classBMPAVI.h"
 #include "form.h"
 #include "ratio.h"
+#include "sourceprobe.h"
 
 namespace {
 
@@ -26,11 +27,12 @@ void BM_PutToDC_Window(benchmark::State& state) {
     benchmark::DoNotOptimize(g_source->PutToDC(g_window->hDC(), 0, 20, 720, 480));
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(g_source->DIBBits().size()));
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<int64_t>(Peek(*g_source).DIBBits().size()));
 }
 
 void BM_Memcpy_Frame(benchmark::State& state) {
-  const std::vector<uint8_t>& frame = g_source->DIBBits();
+  const std::vector<uint8_t>& frame = Peek(*g_source).DIBBits();
   std::vector<uint8_t> copy(frame.size());
   for (auto _ : state) {
     std::memcpy(copy.data(), frame.data(), frame.size());

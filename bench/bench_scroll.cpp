@@ -19,19 +19,10 @@
 #include "classBMPAVI.h"
 #include "frmMain.h"
 #include "ratio.h"
+#include "sourceprobe.h"
+#include "windowprobes.h"
 
 namespace fs = std::filesystem;
-
-// What the benchmark needs of the window: loading, the view, and the scroll bar.
-struct frmMainProbe {
-  frmMain& f;
-  void Load(const std::string& path) {
-    f.strOpenFile = path;
-    f.LoadAVI();
-  }
-  void Separate60() { f.Separate60Menu.Action()->trigger(); }
-  tk::HScrollBar& HScroll() { return f.HScroll; }
-};
 
 namespace {
 
@@ -88,7 +79,7 @@ void BM_FetchAlone(benchmark::State& state, const std::string& file) {
   for (auto _ : state) {
     p = p % last + 1;
     source.GetDIBAVI(p / 2);
-    benchmark::DoNotOptimize(source.DIBBits().data());
+    benchmark::DoNotOptimize(Peek(source).DIBBits().data());
   }
 }
 

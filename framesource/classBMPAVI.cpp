@@ -1,15 +1,6 @@
 #include "classBMPAVI.h"
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <array>
-#include <cerrno>
-#include <climits>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -65,11 +56,7 @@ int16_t classBMPAVI::OpenAVI() {
       CloseAVI();
       return kTrue;
     }
-    struct stat st;
-    if (::stat(strAVIFileName.c_str(), &st) == 0) {
-      aviDevice = st.st_dev;
-      aviInode = st.st_ino;
-    }
+    aviFile = IdOfFile(strAVIFileName);
 
     bih = frame0;
     bytDIBBits.swap(pixels);
@@ -171,78 +158,11 @@ void PutLe32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// The temporary file of the save under way, for RemoveSaveInProgress.
-std::array<char, PATH_MAX> g_saveTemp{};
-volatile sig_atomic_t g_saveTempSet = 0;
-
-// The file a link points to, through any chain of links; the path itself when it is no link.
-// A link whose target does not exist yet gives that target, so a save creates it.
-bool FollowLinks(std::string& path) {
-  for (int hops = 0;; ++hops) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
-    if (hops == 40) return false;  // a loop
-    std::string to(PATH_MAX, '\0');
-    const ssize_t n = ::readlink(path.c_str(), to.data(), to.size());
-    if (n <= 0 || static_cast<size_t>(n) >= to.size()) return false;
-    to.resize(static_cast<size_t>(n));
-    const size_t slash = path.rfind('/');
-    if (to[0] != '/' && slash != std::string::npos) to = path.substr(0, slash + 1) + to;
-    path = to;
-  }
-}
-
-bool WriteAll(int fd, const uint8_t* data, size_t length) {
-  while (length > 0) {
-    ssize_t n = ::write(fd, data, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    length -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 int16_t classBMPAVI::WriteToBMPFile(const std::string& strFileName) {
   const std::string target = strFileName;
   if (bytInfoHeader.size() != 40 || target.empty()) return kFalse;  // no picture to save
-
-  // Write beside the target and rename over it: the old file stays whole until the new one is.
-  std::string path = target;
-  if (!FollowLinks(path)) return kFalse;  // a link is followed, not replaced
-  struct stat st;
-  mode_t mode;
-  if (::stat(path.c_str(), &st) == 0) {
-    // Only a plain file that may be written is replaced; a write-protected file (even for
-    // root), a folder, a device or the video being shown stays as it is.
-    if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0 ||
-        (pAVIFile && st.st_dev == aviDevice && st.st_ino == aviInode))
-      return kFalse;
-    mode = st.st_mode & 07777;
-  } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "."
-                             : slash == 0               ? "/"
-                                                        : path.substr(0, slash);
-  std::string temp = folder + "/.dovrel-XXXXXX";
-  // The name is known to RemoveSaveInProgress before a signal can end the program.
-  sigset_t ending, previous;
-  sigemptyset(&ending);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&ending, sig);
-  pthread_sigmask(SIG_BLOCK, &ending, &previous);
-  int fd = ::mkstemp(temp.data());
-  if (fd >= 0 && temp.size() < g_saveTemp.size()) {
-    std::memcpy(g_saveTemp.data(), temp.c_str(), temp.size() + 1);
-    g_saveTempSet = 1;
-  }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  if (fd < 0) return kFalse;
 
   uint8_t fileHeader[kBitmapFileHeaderSize];
   fileHeader[0] = static_cast<uint8_t>(bfh.bfType[0]);
@@ -252,16 +172,12 @@ int16_t classBMPAVI::WriteToBMPFile(const std::string& strFileName) {
   PutLe16(fileHeader + 8, bfh.bfReserved2);
   PutLe32(fileHeader + 10, bfh.bfOffBits);
 
-  bool ok = WriteAll(fd, fileHeader, sizeof fileHeader) && WriteAll(fd, bytInfoHeader.data(), 40) &&
-            WriteAll(fd, bytDIBBits.data(), bytDIBBits.size()) && ::fchmod(fd, mode) == 0 &&
-            ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  g_saveTempSet = 0;
+  // Written beside the target and renamed over it: the old file stays whole until the new one
+  // is. The open video itself is never replaced.
+  const bool ok = ReplaceFile(target,
+                              {{fileHeader, sizeof fileHeader},
+                               {bytInfoHeader.data(), bytInfoHeader.size()},
+                               {bytDIBBits.data(), bytDIBBits.size()}},
+                              pAVIFile ? aviFile : FileId{});
   return ok ? kTrue : kFalse;
-}
-
-void RemoveSaveInProgress() {
-  if (g_saveTempSet) ::unlink(g_saveTemp.data());
 }

@@ -6,12 +6,11 @@
 // memory behind lpPackedDIB belongs to the decompressor and is copied out right after a fetch.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "fileio.h"
 #include "mdlHeadder.h"
 
 inline constexpr int16_t kTrue = -1;
@@ -49,17 +48,9 @@ class classBMPAVI {
   int32_t biWidth() const { return bih.biWidth; }
   int32_t biHeight() const { return bih.biHeight; }
 
-  // Read-only views for tests, tools and benchmarks.
-  const std::vector<uint8_t>& DIBBits() const { return bytDIBBits; }
-  const std::vector<uint8_t>& InfoHeaderBytes() const { return bytInfoHeader; }
-  const BITMAPINFOHEADER& InfoHeader() const { return bih; }
-  const BITMAPFILEHEADER& FileHeader() const { return bfh; }
-  const std::string& FileName() const { return strAVIFileName; }
-  PAVISTREAM Stream() const { return pAVIStream; }
-  bool IsOpen() const { return pGetFrame != nullptr; }
-  int32_t WorkLine() const { return lngLine; }
-
  private:
+  friend struct classBMPAVIProbe;  // tests, benchmarks and the fuzz target look at the state
+
   int16_t OpenAVI();
   void CloseAVI();
 
@@ -78,10 +69,5 @@ class classBMPAVI {
   int32_t lngHeight = 0;  // rows, from bih at open
   int32_t lngWidth = 0;   // pixels, from bih at open
   bool blnInUse = false;  // one library use begun and not yet ended
-  dev_t aviDevice = 0;    // the open video's file, which no save may replace
-  ino_t aviInode = 0;
+  FileId aviFile;         // the open video's file, which no save may replace
 };
-
-// Removes the hidden temporary file of a save under way, if there is one. Safe in a signal
-// handler: a program that ends on a signal calls it first, so that nothing is left behind.
-void RemoveSaveInProgress();

@@ -22,6 +22,7 @@ extern "C" {
 #include "classBMPAVI.h"
 #include "devicecontext.h"
 #include "msgbox.h"
+#include "sourceprobe.h"
 
 namespace {
 
@@ -51,17 +52,17 @@ void WriteInput(const uint8_t* data, size_t size) {
 }
 
 void CheckBuffer(const classBMPAVI& source) {
-  const BITMAPINFOHEADER& h = source.InfoHeader();
+  const BITMAPINFOHEADER& h = Peek(source).InfoHeader();
   if (h.biBitCount != 24 || h.biCompression != BI_RGB || h.biWidth <= 0 || h.biHeight <= 0)
     Fail("frame header is not 24-bit bottom-up");
-  if (source.DIBBits().size() != h.biSizeImage ||
+  if (Peek(source).DIBBits().size() != h.biSizeImage ||
       int64_t{h.biSizeImage} != DibStride(h.biWidth, 24) * h.biHeight)
     Fail("buffer size disagrees with the frame header");
 }
 
 void Exercise(classBMPAVI& source) {
   CheckBuffer(source);
-  const int32_t length = AVIStreamLength(source.Stream());
+  const int32_t length = AVIStreamLength(Peek(source).Stream());
   const int32_t last = source.GetFrameMax();
   if (last != length - 1) Fail("GetFrameMax disagrees with the stream length");
   DeviceContext dc(48, 40);
@@ -69,7 +70,8 @@ void Exercise(classBMPAVI& source) {
                                last / 3, 1,    0,        -1,           last + 1};
   // A frame of many megapixels is legal but costs a copy of it per step: three steps then, so
   // that one such input stays well inside the timeout on a busy machine.
-  const int64_t pixels = int64_t{source.InfoHeader().biWidth} * source.InfoHeader().biHeight;
+  const int64_t pixels =
+      int64_t{Peek(source).InfoHeader().biWidth} * Peek(source).InfoHeader().biHeight;
   const size_t steps = pixels > (1 << 20) ? 3 : std::size(positions);
   int16_t type = 0;
   for (size_t i = 0; i < steps; ++i) {
@@ -99,11 +101,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (source.GetEnable(InputPath()) == kTrue) {
       if (shown.size() != 1 || (shown[0] != kMsgNoStream && shown[0] != kMsgNoDecoder))
         Fail("a failed open did not show exactly one of its messages");
-      if (source.IsOpen() || source.Stream()) Fail("a failed open holds a handle");
+      if (Peek(source).IsOpen() || Peek(source).Stream()) Fail("a failed open holds a handle");
     } else {
       if (!shown.empty()) Fail("a successful open showed a message");
       AVISTREAMINFO info;
-      if (AVIStreamInfo(source.Stream(), &info, sizeof info) != AVIERR_OK) Fail("AVIStreamInfo");
+      if (AVIStreamInfo(Peek(source).Stream(), &info, sizeof info) != AVIERR_OK)
+        Fail("AVIStreamInfo");
       Exercise(source);
       // Some inputs open again on the same instance, which then asks for frame 0's layout.
       if (size % 4 == 0) {

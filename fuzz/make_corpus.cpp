@@ -29,7 +29,9 @@ constexpr int kLookAhead = 300;
 using Bytes = std::vector<uint8_t>;
 
 uint32_t Fcc(const char* s) {
-  return MakeFourCC(s[0], s[1], s[2], s[3]);
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(s[i]);
+  return v;
 }
 void Put32(Bytes& b, uint32_t v) {
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));

@@ -70,7 +70,7 @@ struct DialogRecord {
 
 }  // namespace
 
-frmMain::frmMain() : tk::Form(723, 499) {
+frmMain::frmMain() : tk::Form(kClientWidth, kClientHeight) {
   SetBackColor(kDesktopColor);
   Label.SetAlignment(tk::Label::Alignment::kCenter);
   Label.SetFont({"Times New Roman", "Liberation Serif", "Tinos", "Nimbus Roman", "DejaVu Serif"},
@@ -108,14 +108,15 @@ void frmMain::Form_Load() {
 void frmMain::InitMain() {
   objBMPAVI = std::make_unique<classBMPAVI>();
   SetCaption("Dovrel  ");
-  EnableCommands(false, false);
+  UpdateCommands();
 }
 
-void frmMain::EnableCommands(bool videoLoaded, bool fieldView) {
-  DivMenu.SetEnabled(videoLoaded && fieldView);
-  SaveFileManu.SetEnabled(videoLoaded);
-  SeparateMenu.SetEnabled(videoLoaded);
-  HScroll.SetEnabled(videoLoaded);
+void frmMain::UpdateCommands() {
+  const bool loaded = !strAVIFile.empty();
+  DivMenu.SetEnabled(loaded && bln30Mode == kFalse);
+  SaveFileManu.SetEnabled(loaded);
+  SeparateMenu.SetEnabled(loaded);
+  HScroll.SetEnabled(loaded);
 }
 
 void frmMain::TermMain() {
@@ -134,7 +135,7 @@ void frmMain::Form_Unload() {
 
 void frmMain::ShowDIB() {
   Cls();
-  objBMPAVI->PutToDC(hDC(), 0, 20, lngDispWidth, lngDispHeight);
+  objBMPAVI->PutToDC(hDC(), kPictureX, kPictureY, lngDispWidth, lngDispHeight);
 }
 
 void frmMain::Form_Activate() {
@@ -164,13 +165,14 @@ void frmMain::LoadAVI() {
 
   strAVIFile = strOpenFile;
   SetCaption("Dovrel  " + strAVIFile);
-  EnableCommands(true, false);
-  lngDispWidth = 720;
-  lngDispHeight = 480;
+  lngDispWidth = kDisplayWidth;
+  lngDispHeight = kDisplayHeight;
   bln30Mode = kTrue;
   intDivLine = 0;
-  SetScaleWidth(10845);
-  SetScaleHeight(static_cast<float>(AddLng(MulLng(lngDispHeight, 20), 20)));
+  UpdateCommands();
+  SetScaleWidth(kScaleWidth);
+  SetScaleHeight(
+      static_cast<float>(AddLng(MulLng(lngDispHeight, kScaleUnitsPerRow), kScaleUnitsPerRow)));
   blnToldLimit60 = false;
   HScroll.SetValue(0);
   HScroll.SetMax(objBMPAVI->GetFrameMax());
@@ -182,7 +184,7 @@ void frmMain::LoadAVI() {
 void frmMain::ReturnToStartUp() {
   strAVIFile.clear();
   SetCaption("Dovrel  ");
-  EnableCommands(false, false);
+  UpdateCommands();
   Label.SetCaption("");
   Cls();
 }
@@ -207,7 +209,7 @@ void frmMain::PaintPosition() {
   intSepType = GetSeparateType();
   objBMPAVI->GetDIBAVI(lngFrameNo);
   if (bln30Mode == kFalse) objBMPAVI->SeparateDIB(intSepType);
-  objBMPAVI->PutToDC(hDC(), 0, 20, lngDispWidth, lngDispHeight);
+  objBMPAVI->PutToDC(hDC(), kPictureX, kPictureY, lngDispWidth, lngDispHeight);
 }
 
 int32_t frmMain::GetFrameNo() {
@@ -219,16 +221,16 @@ int16_t frmMain::GetSeparateType() {
 }
 
 void frmMain::Separate30Menu_Click() {
-  EnableCommands(true, false);
   bln30Mode = kTrue;
+  UpdateCommands();  // the priority menu goes
   HScroll.SetMax(LastPosition(objBMPAVI->GetFrameMax(), true));
   HScroll.SetValue(0);
   HScroll_Scroll();
 }
 
 void frmMain::Separate60Menu_Click() {
-  EnableCommands(true, true);
   bln30Mode = kFalse;
+  UpdateCommands();  // the priority menu comes
   const int32_t frameMax = objBMPAVI->GetFrameMax();
   HScroll.SetMax(LastPosition(frameMax, false));
   HScroll.SetValue(0);

@@ -16,7 +16,7 @@ class frmMain : public tk::Form {
   ~frmMain() override;
 
  private:
-  friend struct frmMainProbe;  // tests look at the state
+  friend struct frmMainProbe;  // tests and benchmarks look at the state
 
   // Menus, in the order of the menu bar; the letters in parentheses are plain text.
   tk::Menu& FileManu = AddMenu(" ﾌｧｲﾙ(F)");
@@ -32,9 +32,29 @@ class frmMain : public tk::Form {
   tk::Menu& HelpMenu = AddMenu(" ﾍﾙﾌﾟ(H)");
   tk::Menu& AboutHelpMenu = HelpMenu.AddItem(" Dovrelについて(A)");
 
-  // Controls, in creation order (logical pixels of the 96-dpi layout).
-  tk::HScrollBar& HScroll = AddHScrollBar(168, 0, 553, 19);
-  tk::Label& Label = AddLabel(0, 0, 169, 19);
+  // The 96-dpi layout in logical pixels, 15 twips each.
+  struct Place {
+    int32_t x, y, width, height;
+  };
+  static constexpr int32_t kClientWidth = 723;               // 10845 twips
+  static constexpr int32_t kClientHeight = 499;              // 7485 twips
+  static constexpr Place kHScrollPlace = {168, 0, 553, 19};  // twips 2520, 0, 8295 x 285
+  static constexpr Place kLabelPlace = {0, 0, 169, 19};      // twips 0, 0, 2535 x 285
+  // The picture: its top-left corner below the two controls, and the display rectangle that
+  // every load sets whatever the frame size.
+  static constexpr int32_t kPictureX = 0;
+  static constexpr int32_t kPictureY = 20;
+  static constexpr int32_t kDisplayWidth = 720;
+  static constexpr int32_t kDisplayHeight = 480;
+  // The logical scale a load sets: the width of the creation, and per display row (plus one)
+  // this many units of height. No drawing uses it.
+  static constexpr int32_t kScaleWidth = 10845;
+  static constexpr int32_t kScaleUnitsPerRow = 20;
+
+  // Controls, in creation order.
+  tk::HScrollBar& HScroll =
+      AddHScrollBar(kHScrollPlace.x, kHScrollPlace.y, kHScrollPlace.width, kHScrollPlace.height);
+  tk::Label& Label = AddLabel(kLabelPlace.x, kLabelPlace.y, kLabelPlace.width, kLabelPlace.height);
 
   // State.
   std::string strOpenFile;     // path chosen by the open dialog or a drop: input of loading
@@ -74,6 +94,7 @@ class frmMain : public tk::Form {
   int16_t GetSeparateType();
   void PaintPosition();  // what both scroll-bar events do
   void ReturnToStartUp();
-  // The one place that enables and disables the commands that need a video.
-  void EnableCommands(bool videoLoaded, bool fieldView);
+  // Enables the commands that need a video as the state says: all of them while one is loaded
+  // (strAVIFile), the priority menu only in the 1/60 view (bln30Mode). Run after either changes.
+  void UpdateCommands();
 };

@@ -7,7 +7,7 @@
 #endif
 
 #include "devicecontext.h"
-#include "mdlHeadder.h"
+#include "gdi.h"
 
 namespace {
 

@@ -22,6 +22,7 @@
 
 #include "checked.h"
 #include "form.h"
+#include "labeltext.h"
 #include "program.h"
 
 namespace tk {
@@ -226,46 +227,40 @@ void HScrollBar::OnScroll(std::function<void()> handler) {
 
 // ---- Label --------------------------------------------------------------------------------------
 
-// Lays wrapped text out itself, one em from line to line.
-class Label::Text : public QLabel {
- public:
-  explicit Text(QWidget* parent) : QLabel(parent) {}
+int Label::Text::Pitch() const {
+  return std::max(1, QFontInfo(font()).pixelSize());
+}
 
-  int Pitch() const { return std::max(1, QFontInfo(font()).pixelSize()); }
-
-  // Lines at the label's width, the first baseline where a UI font's would be.
-  int Layout(QTextLayout& layout) const {
-    QTextOption option(alignment() & Qt::AlignHorizontal_Mask);
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.setFont(font());
-    const int pitch = Pitch();
-    int lines = 0;
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-      line.setLineWidth(contentsRect().width());
-      line.setPosition(QPointF(0, lines * pitch + pitch * 0.88 - line.ascent()));
-      ++lines;
-    }
-    layout.endLayout();
-    return lines;
+int Label::Text::Layout(QTextLayout& layout) const {
+  QTextOption option(alignment() & Qt::AlignHorizontal_Mask);
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  layout.setTextOption(option);
+  layout.setFont(font());
+  const int pitch = Pitch();
+  int lines = 0;
+  layout.beginLayout();
+  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    line.setLineWidth(contentsRect().width());
+    line.setPosition(QPointF(0, lines * pitch + pitch * 0.88 - line.ascent()));
+    ++lines;
   }
+  layout.endLayout();
+  return lines;
+}
 
- protected:
-  void paintEvent(QPaintEvent* event) override {
-    if (!wordWrap()) {
-      QLabel::paintEvent(event);
-      return;
-    }
-    QTextLayout layout(text());
-    Layout(layout);
-    QPainter painter(this);
-    painter.setClipRect(contentsRect());
-    painter.setPen(
-        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
-    layout.draw(&painter, contentsRect().topLeft());
+void Label::Text::paintEvent(QPaintEvent* event) {
+  if (!wordWrap()) {
+    QLabel::paintEvent(event);
+    return;
   }
-};
+  QTextLayout layout(text());
+  Layout(layout);
+  QPainter painter(this);
+  painter.setClipRect(contentsRect());
+  painter.setPen(
+      palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
+  layout.draw(&painter, contentsRect().topLeft());
+}
 
 Label::Label(QWidget* parent) : label_(new Text(parent)) {
   label_->setTextFormat(Qt::PlainText);
@@ -297,16 +292,6 @@ void Label::SetWordWrap(bool wrap) {
   label_->setWordWrap(wrap);
   if (wrap) label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   label_->update();
-}
-
-int32_t Label::LineCount() const {
-  if (!label_->wordWrap()) return 1;
-  QTextLayout layout(label_->text());
-  return label_->Layout(layout);
-}
-
-int32_t Label::LinePitch() const {
-  return label_->Pitch();
 }
 
 void Label::SetFont(const std::vector<std::string>& faces, double points) {

@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
-#include <QDragLeaveEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QEventLoop>
@@ -503,27 +502,6 @@ void Form::Dropped(QDropEvent* event) {
     event->setDropAction(action);
     event->accept();
   }
-}
-
-bool Form::SimulateDrop(const QMimeData& data, int32_t x, int32_t y, int32_t effect) {
-  // The only action offered is the one proposed.
-  Qt::DropAction proposed = ActionOf(effect);
-  if (proposed == Qt::IgnoreAction) proposed = Qt::CopyAction;
-  QObject* target = window_;
-  if (window_->isVisible() && window_->windowHandle()) target = window_->windowHandle();
-  const QPointF at = client_->mapTo(window_, QPoint(x, y));
-  QDragEnterEvent enter(at.toPoint(), proposed, &data, Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(target, &enter);
-  if (!enter.isAccepted()) {
-    QDragLeaveEvent leave;
-    QCoreApplication::sendEvent(target, &leave);
-    return false;
-  }
-  QDragMoveEvent move(at.toPoint(), proposed, &data, Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(target, &move);
-  QDropEvent drop(at, proposed, &data, Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(target, &drop);
-  return drop.isAccepted();
 }
 
 }  // namespace tk

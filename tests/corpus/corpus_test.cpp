@@ -12,6 +12,7 @@
 
 #include "classBMPAVI.h"
 #include "devicecontext.h"
+#include "sourceprobe.h"
 #include "testutil.h"
 
 namespace {
@@ -75,10 +76,10 @@ std::vector<bool> DecodingPositions(const std::string& path) {
 // does not decode shows the last picture that did as a whole frame (black before the first),
 // never the doubled one.
 void CheckOpened(classBMPAVI& source, const Expected& e, const std::vector<bool>& decoding) {
-  ASSERT_TRUE(source.IsOpen());
+  ASSERT_TRUE(Peek(source).IsOpen());
   const int32_t last = source.GetFrameMax();
   EXPECT_EQ(last + 1, e.frames);
-  const BITMAPINFOHEADER& h = source.InfoHeader();
+  const BITMAPINFOHEADER& h = Peek(source).InfoHeader();
   ASSERT_EQ(h.biBitCount, 24);
   ASSERT_GT(h.biWidth, 0);
   ASSERT_GT(h.biHeight, 0);
@@ -88,20 +89,20 @@ void CheckOpened(classBMPAVI& source, const Expected& e, const std::vector<bool>
   DeviceContext dc(720, 500);
   for (int32_t pos = 0; pos <= last; ++pos) {
     EXPECT_EQ(source.GetDIBAVI(pos), 0);
-    ASSERT_EQ(source.DIBBits().size(), h.biSizeImage) << "position " << pos;
+    ASSERT_EQ(Peek(source).DIBBits().size(), h.biSizeImage) << "position " << pos;
     if (decoding[pos])
-      whole = source.DIBBits();
+      whole = Peek(source).DIBBits();
     else
-      EXPECT_EQ(source.DIBBits(), whole) << "position " << pos << " keeps the picture before";
+      EXPECT_EQ(Peek(source).DIBBits(), whole) << "position " << pos << " keeps the picture before";
     EXPECT_EQ(source.PutToDC(&dc, 0, 20, 720, 480), std::min<int32_t>(h.biHeight, 480));
     source.SeparateDIB(static_cast<int16_t>(pos % 2));
     EXPECT_EQ(source.PutToDC(&dc, 0, 20, 720, 480), std::min<int32_t>(h.biHeight, 480));
   }
   // Positions outside the stream leave the picture as it is.
-  const std::vector<uint8_t> shown = source.DIBBits();
+  const std::vector<uint8_t> shown = Peek(source).DIBBits();
   source.GetDIBAVI(-1);
   source.GetDIBAVI(last + 1);
-  EXPECT_EQ(source.DIBBits(), shown);
+  EXPECT_EQ(Peek(source).DIBBits(), shown);
 }
 
 }  // namespace
@@ -127,8 +128,8 @@ TEST(Corpus, EveryFileHasItsOutcome) {
         EXPECT_EQ(failed, kTrue);
         EXPECT_EQ(shown.messages(),
                   std::vector<std::string>{e.outcome == "stream" ? kMsgNoStream : kMsgNoDecoder});
-        EXPECT_FALSE(source.IsOpen());
-        EXPECT_EQ(source.Stream(), nullptr);
+        EXPECT_FALSE(Peek(source).IsOpen());
+        EXPECT_EQ(Peek(source).Stream(), nullptr);
         EXPECT_EQ(AVIFileUseCount(), 0);
       }
     }
@@ -139,13 +140,13 @@ TEST(Corpus, EveryFileHasItsOutcome) {
     testutil::MessageRecorder shown;
     classBMPAVI source;
     OpenGood(source);
-    const std::vector<uint8_t> pixels = source.DIBBits();
-    const std::vector<uint8_t> header = source.InfoHeaderBytes();
+    const std::vector<uint8_t> pixels = Peek(source).DIBBits();
+    const std::vector<uint8_t> header = Peek(source).InfoHeaderBytes();
     EXPECT_EQ(source.GetEnable(path), kTrue);
     EXPECT_EQ(shown.messages().size(), 1u);
-    EXPECT_EQ(source.DIBBits(), pixels);
-    EXPECT_EQ(source.InfoHeaderBytes(), header);
-    EXPECT_FALSE(source.IsOpen());
+    EXPECT_EQ(Peek(source).DIBBits(), pixels);
+    EXPECT_EQ(Peek(source).InfoHeaderBytes(), header);
+    EXPECT_FALSE(Peek(source).IsOpen());
     DeviceContext dc(64, 64);
     EXPECT_EQ(source.PutToDC(&dc, 0, 20, 720, 480), 4);
   }
@@ -246,5 +247,5 @@ TEST(Corpus, VeryDeepListsInMovi) {
   ASSERT_EQ(source.GetEnable(path), kFalse);
   EXPECT_EQ(source.GetFrameMax(), 2);  // the two written frames and the one after the lists
   source.GetDIBAVI(2);
-  EXPECT_TRUE(testutil::SameDib(frame, source.DIBBits(), 8, 4));
+  EXPECT_TRUE(testutil::SameDib(frame, Peek(source).DIBBits(), 8, 4));
 }

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "classBMPAVI.h"
+#include "sourceprobe.h"
 #include "testutil.h"
 
 using namespace testutil;
@@ -86,15 +87,15 @@ TEST_P(DvType1, EveryPositionIsWhatFfmpegDecodesFromTheDvFrames) {
   ASSERT_EQ(source.biHeight(), height);
   ASSERT_EQ(source.FrameCount(), frames);
   AVISTREAMINFO info;
-  ASSERT_EQ(AVIStreamInfo(source.Stream(), &info, sizeof info), AVIERR_OK);
+  ASSERT_EQ(AVIStreamInfo(Peek(source).Stream(), &info, sizeof info), AVIERR_OK);
   EXPECT_STREQ(info.szName, "dvvideo");
   EXPECT_EQ(info.width, width);
-  EXPECT_TRUE(SameDib(expected[0], source.DIBBits(), width, height)) << "at open";
+  EXPECT_TRUE(SameDib(expected[0], Peek(source).DIBBits(), width, height)) << "at open";
   // Forwards, then backwards: every fetch is a jump for the second pass.
   for (int i = 0; i < 2 * frames; ++i) {
     const int p = i < frames ? i : 2 * frames - 1 - i;
     source.GetDIBAVI(p);
-    EXPECT_TRUE(SameDib(expected[p], source.DIBBits(), width, height)) << "position " << p;
+    EXPECT_TRUE(SameDib(expected[p], Peek(source).DIBBits(), width, height)) << "position " << p;
   }
   ASSERT_EQ(source.WriteToBMPFile(dir.File("saved.bmp")), kTrue);
   EXPECT_EQ(ReadFile(dir.File("saved.bmp")), BmpFile(expected[0], width, height));
@@ -127,5 +128,5 @@ TEST(DvType1Damaged, NoDvHeaderAndNoSizeIsNoDecodableStream) {
   classBMPAVI source;
   EXPECT_EQ(source.GetEnable(avi), kTrue);
   EXPECT_EQ(messages.messages(), std::vector<std::string>{kMsgNoDecoder});
-  EXPECT_FALSE(source.IsOpen());
+  EXPECT_FALSE(Peek(source).IsOpen());
 }

@@ -12,6 +12,7 @@
 #include "classBMPAVI.h"
 #include "devicecontext.h"
 #include "positions.h"
+#include "sourceprobe.h"
 #include "testutil.h"
 
 using namespace testutil;
@@ -70,44 +71,44 @@ TEST_F(Clips, NewInstanceHoldsTheRequestOnly) {
   classBMPAVI source;
   EXPECT_EQ(source.biWidth(), 0);
   EXPECT_EQ(source.biHeight(), 0);
-  EXPECT_EQ(source.InfoHeader().biSize, 40u);
-  EXPECT_EQ(source.InfoHeader().biPlanes, 1);
-  EXPECT_EQ(source.InfoHeader().biBitCount, 24);
-  EXPECT_EQ(source.InfoHeader().biCompression, BI_RGB);
-  EXPECT_TRUE(source.DIBBits().empty());
-  EXPECT_TRUE(source.InfoHeaderBytes().empty());
-  EXPECT_FALSE(source.IsOpen());
+  EXPECT_EQ(Peek(source).InfoHeader().biSize, 40u);
+  EXPECT_EQ(Peek(source).InfoHeader().biPlanes, 1);
+  EXPECT_EQ(Peek(source).InfoHeader().biBitCount, 24);
+  EXPECT_EQ(Peek(source).InfoHeader().biCompression, BI_RGB);
+  EXPECT_TRUE(Peek(source).DIBBits().empty());
+  EXPECT_TRUE(Peek(source).InfoHeaderBytes().empty());
+  EXPECT_FALSE(Peek(source).IsOpen());
   EXPECT_EQ(AVIFileUseCount(), uses);  // creation calls nothing
 }
 
 TEST_F(Clips, OpenLoadsFrameZeroAndTheHeaders) {
   classBMPAVI source;
   ASSERT_EQ(source.GetEnable(Path("720x480")), kFalse);
-  EXPECT_EQ(source.FileName(), Path("720x480"));
+  EXPECT_EQ(Peek(source).FileName(), Path("720x480"));
   EXPECT_EQ(source.biWidth(), 720);
   EXPECT_EQ(source.biHeight(), 480);
-  EXPECT_EQ(source.InfoHeader().biBitCount, 24);
-  EXPECT_EQ(source.InfoHeader().biSizeImage, 1036800u);
-  EXPECT_EQ(source.DIBBits(), Pattern(720, 480, 0));
-  ASSERT_EQ(source.InfoHeaderBytes().size(), 40u);
-  EXPECT_EQ(std::memcmp(source.InfoHeaderBytes().data(), &source.InfoHeader(), 40), 0);
-  const BITMAPFILEHEADER& f = source.FileHeader();
+  EXPECT_EQ(Peek(source).InfoHeader().biBitCount, 24);
+  EXPECT_EQ(Peek(source).InfoHeader().biSizeImage, 1036800u);
+  EXPECT_EQ(Peek(source).DIBBits(), Pattern(720, 480, 0));
+  ASSERT_EQ(Peek(source).InfoHeaderBytes().size(), 40u);
+  EXPECT_EQ(std::memcmp(Peek(source).InfoHeaderBytes().data(), &Peek(source).InfoHeader(), 40), 0);
+  const BITMAPFILEHEADER& f = Peek(source).FileHeader();
   EXPECT_EQ(std::string(f.bfType, 2), "BM");
   EXPECT_EQ(f.bfSize, 1036854u);
   EXPECT_EQ(f.bfReserved1, 0);
   EXPECT_EQ(f.bfReserved2, 0);
   EXPECT_EQ(f.bfOffBits, 54u);
   source.GetDIBAVI(0);  // the same picture again
-  EXPECT_EQ(source.DIBBits(), Pattern(720, 480, 0));
+  EXPECT_EQ(Peek(source).DIBBits(), Pattern(720, 480, 0));
   source.GetDIBAVI(3);
-  EXPECT_EQ(source.DIBBits(), Pattern(720, 480, 3));
+  EXPECT_EQ(Peek(source).DIBBits(), Pattern(720, 480, 3));
 
   // A later open of a stream of another size delivers that stream at its own size.
   ASSERT_EQ(source.GetEnable(Path("320x240")), kFalse);
   EXPECT_EQ(source.biWidth(), 320);
   EXPECT_EQ(source.biHeight(), 240);
-  EXPECT_EQ(source.DIBBits(), Pattern(320, 240, 0));
-  EXPECT_EQ(source.FileHeader().bfSize, 54u + 960 * 240);
+  EXPECT_EQ(Peek(source).DIBBits(), Pattern(320, 240, 0));
+  EXPECT_EQ(Peek(source).FileHeader().bfSize, 54u + 960 * 240);
 }
 
 TEST_F(Clips, EachFailedOpenShowsItsMessageOnce) {
@@ -131,9 +132,9 @@ TEST_F(Clips, EachFailedOpenShowsItsMessageOnce) {
     classBMPAVI source;
     EXPECT_EQ(source.GetEnable(c.path), kTrue);
     EXPECT_EQ(messages.messages(), std::vector<std::string>{c.message});
-    EXPECT_EQ(source.FileName(), c.path);  // kept even when the open fails
-    EXPECT_FALSE(source.IsOpen());
-    EXPECT_EQ(source.Stream(), nullptr);
+    EXPECT_EQ(Peek(source).FileName(), c.path);  // kept even when the open fails
+    EXPECT_FALSE(Peek(source).IsOpen());
+    EXPECT_EQ(Peek(source).Stream(), nullptr);
     // Two failures in a row: two messages.
     EXPECT_EQ(source.GetEnable(c.path), kTrue);
     EXPECT_EQ(messages.messages(), (std::vector<std::string>{c.message, c.message}));
@@ -159,20 +160,20 @@ TEST_F(Clips, FailedOpenKeepsTheEarlierPicture) {
   ASSERT_EQ(source.GetEnable(Path("720x480")), kFalse);
   source.GetDIBAVI(2);
   source.SeparateDIB(1);
-  const std::vector<uint8_t> picture = source.DIBBits();
-  const std::vector<uint8_t> header = source.InfoHeaderBytes();
-  const BITMAPFILEHEADER file = source.FileHeader();
+  const std::vector<uint8_t> picture = Peek(source).DIBBits();
+  const std::vector<uint8_t> header = Peek(source).InfoHeaderBytes();
+  const BITMAPFILEHEADER file = Peek(source).FileHeader();
   for (const std::string& bad : {dir_->File("missing.avi"), Path("unknown"), Path("text")}) {
     SCOPED_TRACE(bad);
     EXPECT_EQ(source.GetEnable(bad), kTrue);
     EXPECT_EQ(source.biWidth(), 720);
     EXPECT_EQ(source.biHeight(), 480);
-    EXPECT_EQ(source.DIBBits(), picture);
-    EXPECT_EQ(source.InfoHeaderBytes(), header);
-    EXPECT_EQ(std::memcmp(&source.FileHeader(), &file, sizeof file), 0);
+    EXPECT_EQ(Peek(source).DIBBits(), picture);
+    EXPECT_EQ(Peek(source).InfoHeaderBytes(), header);
+    EXPECT_EQ(std::memcmp(&Peek(source).FileHeader(), &file, sizeof file), 0);
     // Nothing is held: no handle, no use of the library, no open file.
-    EXPECT_FALSE(source.IsOpen());
-    EXPECT_EQ(source.Stream(), nullptr);
+    EXPECT_FALSE(Peek(source).IsOpen());
+    EXPECT_EQ(Peek(source).Stream(), nullptr);
     EXPECT_EQ(AVIFileUseCount(), uses);
     EXPECT_EQ(OpenFileDescriptors(), descriptors);
   }
@@ -185,7 +186,7 @@ TEST_F(Clips, FailedOpenKeepsTheEarlierPicture) {
   EXPECT_EQ(source.WriteToBMPFile(out.File("kept.bmp")), kTrue);
   EXPECT_EQ(ReadFile(out.File("kept.bmp")), BmpFile(picture, 720, 480));
   ASSERT_EQ(source.GetEnable(Path("720x480")), kFalse);
-  EXPECT_EQ(source.DIBBits(), Pattern(720, 480, 0));
+  EXPECT_EQ(Peek(source).DIBBits(), Pattern(720, 480, 0));
 }
 
 TEST_F(Clips, UsesOfTheLibraryEndWithTheInstance) {
@@ -211,7 +212,7 @@ TEST_F(Clips, UsesOfTheLibraryEndWithTheInstance) {
       EXPECT_EQ(OpenFileDescriptors(), descriptors + 1);
     }
     thrice.GetDIBAVI(1);
-    EXPECT_EQ(thrice.DIBBits(), Pattern(721, 5, 1));
+    EXPECT_EQ(Peek(thrice).DIBBits(), Pattern(721, 5, 1));
     classBMPAVI second;
     ASSERT_EQ(second.GetEnable(Path("721x5")), kFalse);
     EXPECT_EQ(AVIFileUseCount(), uses + 2);
@@ -253,9 +254,9 @@ TEST(FrameCount, LastFrameIndexIsThirtyTwoBit) {
   ASSERT_EQ(source.GetEnable(dir.File("32768.avi")), kFalse);
   EXPECT_EQ(source.GetFrameMax(), 32767);
   source.GetDIBAVI(32767);
-  EXPECT_EQ(source.DIBBits(), Pattern(2, 2, 32767));
+  EXPECT_EQ(Peek(source).DIBBits(), Pattern(2, 2, 32767));
   source.GetDIBAVI(12345);
-  EXPECT_EQ(source.DIBBits(), Pattern(2, 2, 12345));
+  EXPECT_EQ(Peek(source).DIBBits(), Pattern(2, 2, 12345));
 
   // One more: dropped frames count as positions, so this file is tiny.
   {
@@ -265,10 +266,10 @@ TEST(FrameCount, LastFrameIndexIsThirtyTwoBit) {
     ASSERT_TRUE(writer.Close());
   }
   ASSERT_EQ(source.GetEnable(dir.File("32769.avi")), kFalse);
-  EXPECT_EQ(AVIStreamLength(source.Stream()), 32769);
+  EXPECT_EQ(AVIStreamLength(Peek(source).Stream()), 32769);
   EXPECT_EQ(source.GetFrameMax(), 32768);
   source.GetDIBAVI(32768);
-  EXPECT_EQ(source.DIBBits(), Pattern(2, 2, 0));
+  EXPECT_EQ(Peek(source).DIBBits(), Pattern(2, 2, 0));
 
   // Stand-ins for the longest stream the library can report: the 1/60 view numbers the first
   // 2^30 frames, without overflow.
@@ -285,29 +286,29 @@ TEST_F(Clips, SeparateFullFrameRows) {
   const std::vector<uint8_t> original = Pattern(720, 480, 0);
 
   EXPECT_EQ(source.SeparateDIB(0), kTrue);
-  EXPECT_EQ(source.WorkLine(), 480);  // the working values stay with the object
+  EXPECT_EQ(Peek(source).WorkLine(), 480);  // the working values stay with the object
   for (int k = 0; k < 240; ++k) {
-    ASSERT_EQ(Row(source.DIBBits(), 720, 2 * k + 1), Row(original, 720, 2 * k)) << k;
-    ASSERT_EQ(Row(source.DIBBits(), 720, 2 * k), Row(original, 720, 2 * k)) << k;
+    ASSERT_EQ(Row(Peek(source).DIBBits(), 720, 2 * k + 1), Row(original, 720, 2 * k)) << k;
+    ASSERT_EQ(Row(Peek(source).DIBBits(), 720, 2 * k), Row(original, 720, 2 * k)) << k;
   }
-  const std::vector<uint8_t> once = source.DIBBits();
+  const std::vector<uint8_t> once = Peek(source).DIBBits();
   source.SeparateDIB(0);
-  EXPECT_EQ(source.DIBBits(), once) << "twice is once";
+  EXPECT_EQ(Peek(source).DIBBits(), once) << "twice is once";
 
   source.GetDIBAVI(1);
   const std::vector<uint8_t> frame1 = Pattern(720, 480, 1);
-  EXPECT_EQ(source.DIBBits(), frame1);  // a fetch brings the whole frame back
+  EXPECT_EQ(Peek(source).DIBBits(), frame1);  // a fetch brings the whole frame back
   EXPECT_EQ(source.SeparateDIB(1), kTrue);
-  EXPECT_EQ(source.WorkLine(), 479);
+  EXPECT_EQ(Peek(source).WorkLine(), 479);
   for (int k = 1; k < 240; ++k) {
-    ASSERT_EQ(Row(source.DIBBits(), 720, 2 * k), Row(frame1, 720, 2 * k - 1)) << k;
-    ASSERT_EQ(Row(source.DIBBits(), 720, 2 * k - 1), Row(frame1, 720, 2 * k - 1)) << k;
+    ASSERT_EQ(Row(Peek(source).DIBBits(), 720, 2 * k), Row(frame1, 720, 2 * k - 1)) << k;
+    ASSERT_EQ(Row(Peek(source).DIBBits(), 720, 2 * k - 1), Row(frame1, 720, 2 * k - 1)) << k;
   }
-  EXPECT_EQ(Row(source.DIBBits(), 720, 0), Row(frame1, 720, 0));
-  EXPECT_EQ(Row(source.DIBBits(), 720, 479), Row(frame1, 720, 479));
+  EXPECT_EQ(Row(Peek(source).DIBBits(), 720, 0), Row(frame1, 720, 0));
+  EXPECT_EQ(Row(Peek(source).DIBBits(), 720, 479), Row(frame1, 720, 479));
   std::vector<uint8_t> expected = frame1;
   SeparateRows(expected, 720, 480, 1);
-  EXPECT_EQ(source.DIBBits(), expected);
+  EXPECT_EQ(Peek(source).DIBBits(), expected);
 
   // A start row of 2 or more: the same pattern from there, the rows below it untouched.
   for (int16_t type : {2, 3, 477, 478, 479, 480, 32767}) {
@@ -315,54 +316,54 @@ TEST_F(Clips, SeparateFullFrameRows) {
     expected = Pattern(720, 480, 2);
     SeparateRows(expected, 720, 480, type);
     EXPECT_EQ(source.SeparateDIB(type), kTrue) << type;
-    EXPECT_EQ(source.DIBBits(), expected) << type;
+    EXPECT_EQ(Peek(source).DIBBits(), expected) << type;
   }
 }
 
 TEST_F(Clips, SeparateOddHeightsWidthsAndShortFrames) {
   classBMPAVI source;
   ASSERT_EQ(source.GetEnable(Path("721x5")), kFalse);
-  EXPECT_EQ(source.DIBBits().size(), 2164u * 5);
+  EXPECT_EQ(Peek(source).DIBBits().size(), 2164u * 5);
   for (int16_t type : {0, 1}) {
     source.GetDIBAVI(1);
     std::vector<uint8_t> expected = Pattern(721, 5, 1);
     SeparateRows(expected, 721, 5, type);  // pixel bytes only: every fill byte as in the file
     EXPECT_EQ(source.SeparateDIB(type), kTrue);
-    EXPECT_EQ(source.DIBBits(), expected) << "type " << type;
+    EXPECT_EQ(Peek(source).DIBBits(), expected) << "type " << type;
   }
   // Type 0 leaves the top row (row 4), type 1 the bottom row (row 0).
   source.GetDIBAVI(0);
   source.SeparateDIB(0);
-  EXPECT_EQ(Row(source.DIBBits(), 721, 4), Row(Pattern(721, 5, 0), 721, 4));
+  EXPECT_EQ(Row(Peek(source).DIBBits(), 721, 4), Row(Pattern(721, 5, 0), 721, 4));
   source.GetDIBAVI(0);
   source.SeparateDIB(1);
-  EXPECT_EQ(Row(source.DIBBits(), 721, 0), Row(Pattern(721, 5, 0), 721, 0));
-  EXPECT_EQ(Row(source.DIBBits(), 721, 4), Row(Pattern(721, 5, 0), 721, 3));
+  EXPECT_EQ(Row(Peek(source).DIBBits(), 721, 0), Row(Pattern(721, 5, 0), 721, 0));
+  EXPECT_EQ(Row(Peek(source).DIBBits(), 721, 4), Row(Pattern(721, 5, 0), 721, 3));
 
   TempDir dir;
   WritePatternClip(dir.File("two.avi"), 9, 2, 1);
   WritePatternClip(dir.File("one-row.avi"), 9, 1, 1);
   ASSERT_EQ(source.GetEnable(dir.File("two.avi")), kFalse);
   source.SeparateDIB(1);
-  EXPECT_EQ(source.DIBBits(), Pattern(9, 2, 0)) << "type 1 on two rows copies nothing";
+  EXPECT_EQ(Peek(source).DIBBits(), Pattern(9, 2, 0)) << "type 1 on two rows copies nothing";
   source.SeparateDIB(0);
-  EXPECT_EQ(Row(source.DIBBits(), 9, 1), Row(Pattern(9, 2, 0), 9, 0));
+  EXPECT_EQ(Row(Peek(source).DIBBits(), 9, 1), Row(Pattern(9, 2, 0), 9, 0));
   ASSERT_EQ(source.GetEnable(dir.File("one-row.avi")), kFalse);
   EXPECT_EQ(source.SeparateDIB(0), kTrue);
-  EXPECT_EQ(source.DIBBits(), Pattern(9, 1, 0));
+  EXPECT_EQ(Peek(source).DIBBits(), Pattern(9, 1, 0));
 }
 
 TEST_F(Clips, SeparateRejectsNegativeTypesAndDoesNothingBeforeAnOpen) {
   classBMPAVI never;
   EXPECT_EQ(never.SeparateDIB(0), kTrue);
   EXPECT_EQ(never.SeparateDIB(1), kTrue);
-  EXPECT_TRUE(never.DIBBits().empty());
+  EXPECT_TRUE(Peek(never).DIBBits().empty());
 
   classBMPAVI source;
   ASSERT_EQ(source.GetEnable(Path("721x5")), kFalse);
   for (int16_t type : {-1, -2, -32768}) {
     EXPECT_THROW(source.SeparateDIB(type), OutOfRangeError) << type;
-    EXPECT_EQ(source.DIBBits(), Pattern(721, 5, 0)) << "the first step already fails";
+    EXPECT_EQ(Peek(source).DIBBits(), Pattern(721, 5, 0)) << "the first step already fails";
   }
 }
 
@@ -382,7 +383,7 @@ TEST_F(Clips, PaintsTheFrameAtTheDestination) {
   for (int y = 20; y < 500; ++y)
     for (int x = 0; x < 720; ++x)
       ASSERT_EQ(dc.pixel(x, y), Rgb(frame, 720, 499 - y, x)) << x << "," << y;
-  EXPECT_EQ(source.DIBBits(), frame);
+  EXPECT_EQ(Peek(source).DIBBits(), frame);
   EXPECT_EQ(source.PutToDC(nullptr, 0, 20, 720, 480), 0) << "a failing paint";
 }
 
@@ -473,7 +474,8 @@ TEST_F(Clips, BmpFileLayoutByteForByte) {
   EXPECT_EQ(bytes[28] | bytes[29] << 8, 24);
   EXPECT_EQ(le32(30), 0u);
   EXPECT_EQ(le32(34), 1036800u);
-  EXPECT_TRUE(std::equal(bytes.begin() + 14, bytes.begin() + 54, source.InfoHeaderBytes().begin()));
+  EXPECT_TRUE(
+      std::equal(bytes.begin() + 14, bytes.begin() + 54, Peek(source).InfoHeaderBytes().begin()));
   EXPECT_EQ(bytes, BmpFile(Pattern(720, 480, 2), 720, 480));
 
   // Twice to new names: the same file.

@@ -11,6 +11,7 @@
 
 #include "appicon.h"
 #include "frmAbout.h"
+#include "labelprobe.h"
 #include "recorders.h"
 
 // Reaches into the box for the tests.
@@ -138,8 +139,9 @@ TEST_F(AboutBox, TextsColoursAndLayout) {
   for (auto [label, height] :
        {std::pair{&probe.lblDescription(), 78}, std::pair{&probe.lblDisclaimer(), 55}}) {
     EXPECT_TRUE(label->Widget()->wordWrap());
-    EXPECT_GE(label->LineCount(), 2);
-    EXPECT_LE(label->LineCount() * label->LinePitch(), height) << label->Caption();
+    const tk::LabelProbe lines(*label);
+    EXPECT_GE(lines.LineCount(), 2);
+    EXPECT_LE(lines.LineCount() * lines.LinePitch(), height) << label->Caption();
   }
 
   // What the box shows: the icon in the picture box, the etched separator below the upper part.

@@ -10,6 +10,7 @@
 
 #include "commdlg.h"
 #include "mainwindow.h"
+#include "sourceprobe.h"
 
 namespace {
 
@@ -111,7 +112,7 @@ TEST_F(FileCommands, SaveNamesTheFileAndWritesThePictureOnTheScreen) {
     EXPECT_EQ(file[0], 'B');
     EXPECT_EQ(file[1], 'M');
     // The pixels are the buffer as shown: the separated field, row pairs equal.
-    const std::vector<uint8_t>& buffer = probe.Source()->DIBBits();
+    const std::vector<uint8_t>& buffer = Peek(*probe.Source()).DIBBits();
     EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), file.begin() + 54));
     EXPECT_TRUE(std::equal(file.begin() + 54 + 2160 * 1, file.begin() + 54 + 2160 * 2,
                            file.begin() + 54 + 2160 * 2));
@@ -159,7 +160,7 @@ class Drops : public FileCommands {
     for (const std::string& p : paths)
       urls.push_back(QUrl::fromLocalFile(QString::fromUtf8(p.c_str())));
     data.setUrls(urls);
-    return form->SimulateDrop(data);
+    return SimulateDrop(*form, data);
   }
 };
 
@@ -189,7 +190,7 @@ TEST_F(Drops, TheFirstDroppedAviFileIsLoaded) {
   // Text is not a file list.
   QMimeData words;
   words.setText(QString::fromUtf8(a.c_str()));
-  EXPECT_TRUE(form->SimulateDrop(words));
+  EXPECT_TRUE(SimulateDrop(*form, words));
   EXPECT_EQ(probe.strAVIFile(), upper);
   EXPECT_TRUE(messages.empty());
 
@@ -212,8 +213,8 @@ TEST_F(Drops, AJapanesePathOpensSavesAndDrops) {
   Save(PathIn("日本語のフォルダ/静止画"));
   const std::vector<uint8_t> file = Read(PathIn("日本語のフォルダ/静止画.bmp"));
   ASSERT_EQ(file.size(), 54u + 1036800u);
-  EXPECT_TRUE(std::equal(probe.Source()->DIBBits().begin(), probe.Source()->DIBBits().end(),
-                         file.begin() + 54));
+  EXPECT_TRUE(std::equal(Peek(*probe.Source()).DIBBits().begin(),
+                         Peek(*probe.Source()).DIBBits().end(), file.begin() + 54));
   Open(clip);
   EXPECT_EQ(probe.strAVIFile(), clip);
   EXPECT_TRUE(messages.empty());

@@ -18,6 +18,7 @@
 #include "aviwriter.h"
 #include "mainwindow.h"
 #include "recorders.h"
+#include "sourceprobe.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ TEST_F(MainWindow, StartUpState) {
 
   ASSERT_NE(probe.Source(), nullptr);
   EXPECT_EQ(probe.Source()->biWidth(), 0);
-  EXPECT_FALSE(probe.Source()->IsOpen());
+  EXPECT_FALSE(Peek(*probe.Source()).IsOpen());
   EXPECT_TRUE(probe.strAVIFile().empty());
 
   // A click paints nothing: the client area stays in the desktop colour.
@@ -102,7 +103,7 @@ TEST_F(MainWindow, Layout) {
 
 TEST_F(MainWindow, QuitReleasesTheFrameSourceOnceAndEnds) {
   frmMainProbe probe(*form);
-  probe.Open(MakeClip("quit.avi", 720, 480));
+  ASSERT_TRUE(probe.Open(MakeClip("quit.avi", 720, 480)));
   EXPECT_EQ(AVIFileUseCount(), 1);
   probe.QuitFileMenu().Action()->trigger();
   EXPECT_EQ(probe.Source(), nullptr);
@@ -116,7 +117,7 @@ TEST_F(MainWindow, QuitReleasesTheFrameSourceOnceAndEnds) {
 
 TEST_F(MainWindow, CloseReleasesTheFrameSourceOnceAndEnds) {
   frmMainProbe probe(*form);
-  probe.Open(MakeClip("close.avi", 720, 480));
+  ASSERT_TRUE(probe.Open(MakeClip("close.avi", 720, 480)));
   EXPECT_EQ(AVIFileUseCount(), 1);
   form->Close();  // the close box
   EXPECT_EQ(probe.Source(), nullptr);
@@ -140,7 +141,7 @@ TEST_F(MainWindow, ClickAndActivateRepaintTheFrameBufferCleared) {
   for (auto [width, height] :
        {std::pair{720, 480}, std::pair{800, 600}, std::pair{321, 241}, std::pair{721, 479}}) {
     SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
-    probe.Open(MakeClip("clip.avi", width, height));
+    ASSERT_TRUE(probe.Open(MakeClip("clip.avi", width, height)));
     form->hDC()->Fill(0x123456);  // something else was there
     ClickPicture();
     ExpectPicture(*probe.Source());
@@ -153,7 +154,7 @@ TEST_F(MainWindow, ClickAndActivateRepaintTheFrameBufferCleared) {
   EXPECT_EQ(shown.pixel(722, 300) & 0xFFFFFF, kDesktop);
 
   // Closing a modal window of the program activates the main window: repainted.
-  probe.Open(MakeClip("again.avi", 720, 480));
+  ASSERT_TRUE(probe.Open(MakeClip("again.avi", 720, 480)));
   form->hDC()->Fill(0x123456);
   tk::Form box(100, 50);
   QTimer::singleShot(0, [&] { box.Close(); });

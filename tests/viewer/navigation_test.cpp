@@ -3,8 +3,11 @@
 #include <QScrollBar>
 #include <QTest>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 
 #include "mainwindow.h"
+#include "sourceprobe.h"
 
 namespace {
 
@@ -12,10 +15,10 @@ const std::string kNoStream = kMsgNoStream;
 
 class Navigation : public MainWindow {
  protected:
-  // The buffer after separating frame f of a clip from FrameBytes: rows copied as the field
+  // The buffer after separating frame f of a clip from testutil::Pattern: rows copied as the field
   // rule says, the rest as it was.
   static std::vector<uint8_t> Separated(int width, int height, int f, int type) {
-    std::vector<uint8_t> frame = FrameBytes(width, height, f);
+    std::vector<uint8_t> frame = testutil::Pattern(width, height, f);
     const size_t stride = static_cast<size_t>(DibStride(width, 24));
     for (int row = type; row <= height - 2; row += 2)
       std::copy_n(frame.begin() + row * stride, width * 3, frame.begin() + (row + 1) * stride);
@@ -25,7 +28,7 @@ class Navigation : public MainWindow {
   int32_t Value() { return frmMainProbe(*form).HScroll().Value(); }
   void SetValue(int32_t v) { frmMainProbe(*form).HScroll().SetValue(v); }
   std::string LabelText() { return frmMainProbe(*form).Label().Caption(); }
-  const std::vector<uint8_t>& Buffer() { return frmMainProbe(*form).Source()->DIBBits(); }
+  const std::vector<uint8_t>& Buffer() { return Peek(*frmMainProbe(*form).Source()).DIBBits(); }
 
   // The window as at start-up: no path, the video commands greyed, the label blank.
   void ExpectNoVideo() {
@@ -72,13 +75,13 @@ TEST_F(Navigation, LoadingShowsFrameZeroInTheWholeFrameView) {
   EXPECT_EQ(probe.intSepType(), -1);
   EXPECT_EQ(form->ScaleWidth(), 10845);
   EXPECT_EQ(form->ScaleHeight(), 9620);
-  EXPECT_EQ(Buffer(), FrameBytes(720, 481, 0));
+  EXPECT_EQ(Buffer(), testutil::Pattern(720, 481, 0));
   ExpectPicture(*probe.Source());  // cleared, then frame 0 at (0, 20)
 
   SetValue(9);  // the last frame
   EXPECT_EQ(LabelText(), " 9");
   EXPECT_EQ(probe.lngFrameNo(), 9);
-  EXPECT_EQ(Buffer(), FrameBytes(720, 481, 9));
+  EXPECT_EQ(Buffer(), testutil::Pattern(720, 481, 9));
   ExpectPicture(*probe.Source());
 
   // Loading the same file again resets everything as for a new one.
@@ -88,7 +91,7 @@ TEST_F(Navigation, LoadingShowsFrameZeroInTheWholeFrameView) {
   EXPECT_EQ(probe.bln30Mode(), kTrue);
   EXPECT_EQ(Value(), 0);
   EXPECT_EQ(probe.HScroll().Max(), 9);
-  EXPECT_EQ(Buffer(), FrameBytes(720, 481, 0));
+  EXPECT_EQ(Buffer(), testutil::Pattern(720, 481, 0));
   EXPECT_EQ(AVIFileUseCount(), 1);
 }
 
@@ -133,7 +136,7 @@ TEST_F(Navigation, FieldViewMapsTwoPositionsToEachFrame) {
   EXPECT_EQ(Value(), 0);
   EXPECT_EQ(probe.intSepType(), -1);
   EXPECT_EQ(probe.intDivLine(), 1);  // a switch keeps the priority
-  EXPECT_EQ(Buffer(), FrameBytes(720, 480, 0));
+  EXPECT_EQ(Buffer(), testutil::Pattern(720, 480, 0));
 }
 
 TEST_F(Navigation, PriorityTakesEffectAtTheNextPositionAndSwitchesReset) {
@@ -182,7 +185,7 @@ TEST_F(Navigation, LoadingWhileTheOddFieldViewIsActiveResetsTheView) {
   EXPECT_EQ(probe.intDivLine(), 0);
   EXPECT_EQ(Value(), 0);
   EXPECT_EQ(probe.HScroll().Max(), 3);
-  EXPECT_EQ(Buffer(), FrameBytes(720, 480, 0));
+  EXPECT_EQ(Buffer(), testutil::Pattern(720, 480, 0));
   ExpectPicture(*probe.Source());
 }
 
@@ -204,7 +207,7 @@ TEST_F(Navigation, AFailedLoadKeepsTheVideoAndRepaintsItsFrameWhole) {
   EXPECT_EQ(probe.bln30Mode(), kFalse);
   EXPECT_TRUE(probe.DivMenuEnabled());
   EXPECT_EQ(probe.intDivLine(), 1);
-  EXPECT_EQ(Buffer(), FrameBytes(720, 480, 3));  // frame 3, whole
+  EXPECT_EQ(Buffer(), testutil::Pattern(720, 480, 3));  // frame 3, whole
   ExpectPicture(*probe.Source());
   EXPECT_EQ(AVIFileUseCount(), 1);
 
@@ -223,7 +226,7 @@ TEST_F(Navigation, APreviousVideoThatHasGoneLeavesTheStartUpState) {
   EXPECT_EQ(messages,
             (std::vector<std::string>{kNoStream, kNoStream}));  // the new file, then the old
   ExpectNoVideo();
-  EXPECT_FALSE(probe.Source()->IsOpen());
+  EXPECT_FALSE(Peek(*probe.Source()).IsOpen());
   EXPECT_EQ(AVIFileUseCount(), 0);
   for (int y = 0; y < form->hDC()->height(); y += 7)
     for (int x = 0; x < form->hDC()->width(); x += 7)
@@ -234,7 +237,35 @@ TEST_F(Navigation, APreviousVideoThatHasGoneLeavesTheStartUpState) {
   // And the window works as after start-up.
   probe.Load(MakeClip("next.avi", 720, 480, 2));
   EXPECT_TRUE(probe.HScroll().Enabled());
-  EXPECT_EQ(Buffer(), FrameBytes(720, 480, 0));
+  EXPECT_EQ(Buffer(), testutil::Pattern(720, 480, 0));
+}
+
+// Whatever the command, the video commands follow the state: enabled exactly while a video is
+// loaded, the priority menu only in the 1/60 view.
+TEST_F(Navigation, TheCommandsFollowTheStateAfterEveryCommand) {
+  frmMainProbe probe(*form);
+  const std::string clip = MakeClip("a.avi", 720, 480, 3), gone = MakeClip("gone.avi", 720, 480);
+  const std::string missing = PathIn("missing.avi");
+  const std::vector<std::pair<const char*, std::function<void()>>> steps = {
+      {"start-up", [] {}},
+      {"failed load, none before", [&] { probe.Load(missing); }},
+      {"load", [&] { probe.Load(clip); }},
+      {"1/60", [&] { probe.Separate60(); }},
+      {"failed load in 1/60", [&] { probe.Load(missing); }},
+      {"1/30", [&] { probe.Separate30(); }},
+      {"load in 1/60", [&] { probe.Separate60(), probe.Load(gone); }},
+      {"previous video gone in 1/60",
+       [&] { probe.Separate60(), std::filesystem::remove(gone), probe.Load(missing); }}};
+  for (const auto& [name, step] : steps) {
+    SCOPED_TRACE(name);
+    step();
+    const bool loaded = !probe.strAVIFile().empty();
+    EXPECT_EQ(probe.SaveEnabled(), loaded);
+    EXPECT_EQ(probe.SeparateMenuEnabled(), loaded);
+    EXPECT_EQ(probe.HScroll().Enabled(), loaded);
+    EXPECT_EQ(probe.DivMenuEnabled(), loaded && probe.bln30Mode() == kFalse);
+  }
+  EXPECT_TRUE(probe.strAVIFile().empty());
 }
 
 TEST_F(Navigation, KeysAndTheDraggedThumbPaintEachPosition) {
@@ -244,16 +275,16 @@ TEST_F(Navigation, KeysAndTheDraggedThumbPaintEachPosition) {
   bar->setFocus();
   QTest::keyClick(bar, Qt::Key_Right);
   EXPECT_EQ(Value(), 1);
-  EXPECT_EQ(Buffer(), FrameBytes(720, 480, 1));
+  EXPECT_EQ(Buffer(), testutil::Pattern(720, 480, 1));
   QTest::keyClick(bar, Qt::Key_End);
   EXPECT_EQ(Value(), 5);
   EXPECT_EQ(LabelText(), " 5");
-  EXPECT_EQ(Buffer(), FrameBytes(720, 480, 5));
+  EXPECT_EQ(Buffer(), testutil::Pattern(720, 480, 5));
   QTest::keyClick(bar, Qt::Key_PageUp);
   EXPECT_EQ(Value(), 4);
   QTest::keyClick(bar, Qt::Key_Home);
   EXPECT_EQ(Value(), 0);
-  EXPECT_EQ(Buffer(), FrameBytes(720, 480, 0));
+  EXPECT_EQ(Buffer(), testutil::Pattern(720, 480, 0));
 
   // While the thumb is dragged, every position it reaches is shown and named by the label.
   bar->setSliderDown(true);
@@ -261,12 +292,12 @@ TEST_F(Navigation, KeysAndTheDraggedThumbPaintEachPosition) {
     bar->setSliderPosition(p);
     QCoreApplication::processEvents();
     EXPECT_EQ(LabelText(), " " + std::to_string(p));
-    EXPECT_EQ(Buffer(), FrameBytes(720, 480, p));
+    EXPECT_EQ(Buffer(), testutil::Pattern(720, 480, p));
     ExpectPicture(*probe.Source());
   }
   bar->setSliderDown(false);
   EXPECT_EQ(Value(), 3);
-  EXPECT_EQ(Buffer(), FrameBytes(720, 480, 3));
+  EXPECT_EQ(Buffer(), testutil::Pattern(720, 480, 3));
 }
 
 TEST_F(Navigation, CompressedVideoPaintsWhatTheFrameSourceDecoded) {
@@ -302,7 +333,7 @@ TEST_F(Navigation, ALongVideoIsReachedToItsLastFrameInBothViews) {
     EXPECT_EQ(LabelText(), " " + std::to_string(position));
     EXPECT_EQ(probe.lngFrameNo(), frame);
     EXPECT_EQ(probe.intSepType(), type);
-    EXPECT_EQ(Buffer(), type < 0 ? FrameBytes(16, 8, frame) : Separated(16, 8, frame, type));
+    EXPECT_EQ(Buffer(), type < 0 ? testutil::Pattern(16, 8, frame) : Separated(16, 8, frame, type));
     ExpectPicture(*probe.Source());
   };
   EXPECT_EQ(probe.HScroll().Max(), 39999);

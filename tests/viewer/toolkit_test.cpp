@@ -27,7 +27,10 @@
 #include "appicon.h"
 #include "checked.h"
 #include "form.h"
+#include "labelprobe.h"
 #include "recorders.h"
+#include "testutil.h"
+#include "windowprobes.h"
 
 namespace {
 
@@ -40,8 +43,8 @@ TEST_F(Toolkit, ApplicationPropertiesAndFileAttributes) {
   EXPECT_EQ(tk::App::Revision(), 0);
   EXPECT_EQ(tk::App::Path(), QCoreApplication::applicationDirPath().toStdString());
 
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("dovrel-attr-" + std::to_string(::getpid()));
+  const testutil::TempDir temp;
+  const std::filesystem::path dir = temp.path();
   std::filesystem::create_directories(dir / "sub");
   std::FILE* f = std::fopen((dir / "clip.avi").c_str(), "w");
   ASSERT_NE(f, nullptr);
@@ -59,7 +62,6 @@ TEST_F(Toolkit, ApplicationPropertiesAndFileAttributes) {
     ::chmod((dir / "clip.avi").c_str(), 0444);
     EXPECT_EQ(tk::GetAttr((dir / "clip.avi").string()), tk::vbReadOnly);
   }
-  std::filesystem::remove_all(dir);
 }
 
 TEST_F(Toolkit, LoadRunsOnceBeforeTheFirstShowWhichActivates) {
@@ -504,9 +506,10 @@ TEST_F(Toolkit, AFixedDialogFrameAtItsPlaceWithItsDialogFont) {
   EXPECT_EQ(window->windowHandle()->transientParent(), nullptr);  // owned by no window
 
   EXPECT_EQ(wrapped.Widget()->font().pixelSize(), 11);
-  EXPECT_EQ(wrapped.LinePitch(), 11);
-  EXPECT_GE(wrapped.LineCount(), 3);  // 37 characters of 11 pixels in 100
-  EXPECT_LE(wrapped.LineCount() * wrapped.LinePitch(), 60);
+  const tk::LabelProbe lines(wrapped);
+  EXPECT_EQ(lines.LinePitch(), 11);
+  EXPECT_GE(lines.LineCount(), 3);  // 37 characters of 11 pixels in 100
+  EXPECT_LE(lines.LineCount() * lines.LinePitch(), 60);
 
   // An ordinary window keeps its frame and the window system's placement.
   tk::Form plain(100, 50);
@@ -549,7 +552,7 @@ TEST_F(Toolkit, EveryDropReachesTheHandlerWithItsFileListAsNativePaths) {
   std::unique_ptr<QMimeData> three(
       Files({"file:///tmp/b.avi", "file:///tmp/%E5%8B%95%E7%94%BB/%E3%83%93%E3%83%87%E3%82%AA.avi",
              "https://example.invalid/c.avi", "file:///tmp/%E9t%C3.AVI"}));
-  EXPECT_TRUE(form.SimulateDrop(*three, 150, 100));
+  EXPECT_TRUE(SimulateDrop(form, *three, 150, 100));
   ASSERT_EQ(drops.size(), 1u);
   EXPECT_TRUE(drops[0].files);
   EXPECT_EQ(drops[0].list,
@@ -565,7 +568,7 @@ TEST_F(Toolkit, EveryDropReachesTheHandlerWithItsFileListAsNativePaths) {
   QMimeData nothing;
   std::unique_ptr<QMimeData> web(Files({"https://example.invalid/c.avi"}));
   for (const QMimeData* data : {&text, &nothing, web.get()})
-    EXPECT_TRUE(form.SimulateDrop(*data, 10, 150, tk::vbDropEffectMove));
+    EXPECT_TRUE(SimulateDrop(form, *data, 10, 150, tk::vbDropEffectMove));
   ASSERT_EQ(drops.size(), 4u);
   for (size_t i = 1; i < 4; ++i) {
     EXPECT_FALSE(drops[i].files) << i;
@@ -577,7 +580,7 @@ TEST_F(Toolkit, EveryDropReachesTheHandlerWithItsFileListAsNativePaths) {
 
   // On a control: the window takes it all the same.
   std::unique_ptr<QMimeData> one(Files({"file:///tmp/on%20bar.avi"}));
-  EXPECT_TRUE(form.SimulateDrop(*one, 200, 10));
+  EXPECT_TRUE(SimulateDrop(form, *one, 200, 10));
   ASSERT_EQ(drops.size(), 5u);
   EXPECT_EQ(drops[4].list, std::vector<std::string>{"/tmp/on bar.avi"});
   EXPECT_NE(form.Client()->childAt(200, 10), nullptr);
@@ -602,19 +605,19 @@ TEST_F(Toolkit, EveryDropReachesTheHandlerWithItsFileListAsNativePaths) {
   // An error in the handler is reported like any other; a window without one takes no drops.
   form.OnOLEDragDrop(
       [](tk::DataObject& d, int32_t&, int16_t, int16_t, float, float) { d.Files(1); });
-  EXPECT_TRUE(form.SimulateDrop(text));
+  EXPECT_TRUE(SimulateDrop(form, text));
   EXPECT_EQ(errors,
             std::vector<std::string>{"実行時エラー '9':\n\nインデックスが有効範囲にありません。"});
   tk::ResetProgramEnd();
   tk::Form closed(100, 50);
   closed.Show();
-  EXPECT_FALSE(closed.SimulateDrop(*one));
+  EXPECT_FALSE(SimulateDrop(closed, *one));
   EXPECT_FALSE(closed.hWnd()->acceptDrops());
   // Hidden: the events go to the window itself.
   tk::Form hidden(100, 50);
   int count = 0;
   hidden.OnOLEDragDrop([&](tk::DataObject&, int32_t&, int16_t, int16_t, float, float) { ++count; });
-  EXPECT_TRUE(hidden.SimulateDrop(*one));
+  EXPECT_TRUE(SimulateDrop(hidden, *one));
   EXPECT_EQ(count, 1);
 }
 

@@ -22,6 +22,7 @@
 #include "checked.h"
 #include "frmMain.h"
 #include "program.h"
+#include "windowprobes.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ void Choose(frmMain& form, const char* caption) {
 void Drop(frmMain& form, const std::string& path) {
   QMimeData data;
   data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
-  form.SimulateDrop(data, 360, 260);
+  SimulateDrop(form, data, 360, 260);
 }
 
 void WriteLongClip(const std::string& path) {

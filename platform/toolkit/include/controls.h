@@ -107,8 +107,6 @@ class Label {
   void SetCaption(const std::string& caption);
   void SetAlignment(Alignment alignment);
   void SetWordWrap(bool wrap);  // broken into lines at the label's width, from the top
-  int32_t LineCount() const;    // lines the caption takes: wrapped at the width, or 1
-  int32_t LinePitch() const;    // pixels from one wrapped line to the next
   // The first installed face of the list (any serif if none is), size in points at 96 dpi.
   void SetFont(const std::vector<std::string>& faces, double points);
   void SetBackColor(uint32_t rgb);  // 0x00RRGGBB
@@ -118,6 +116,7 @@ class Label {
 
  private:
   friend class Form;
+  friend struct LabelProbe;  // tests count the wrapped lines
   class Text;
   explicit Label(QWidget* parent);
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mdlHeadder.h"
+#include "dib.h"
 
 struct AviWriterOptions {
   enum class Index { kIdx1, kNone, kOpenDml };

@@ -6,6 +6,13 @@
 #include <cstring>
 
 namespace {
+// Written without the reader's declarations, so that the two do not share a mistake.
+constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
+         (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8) |
+         (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) |
+         (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
+}
 constexpr uint32_t FCC(const char (&s)[5]) {
   return MakeFourCC(s[0], s[1], s[2], s[3]);
 }
@@ -13,6 +20,8 @@ uint32_t ChunkId(int stream, const char* type) {
   return MakeFourCC(static_cast<char>('0' + stream / 10), static_cast<char>('0' + stream % 10),
                     type[0], type[1]);
 }
+constexpr uint32_t streamtypeVIDEO = FCC("vids");
+constexpr uint32_t streamtypeAUDIO = FCC("auds");
 }  // namespace
 
 AviWriter::AviWriter(const std::string& path, std::vector<uint8_t> format, AviWriterOptions options)

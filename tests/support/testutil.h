@@ -79,14 +79,6 @@ std::vector<uint8_t> BmpFile(const std::vector<uint8_t>& dib, int width, int hei
 void WritePatternClip(const std::string& path, int width, int height, int frames,
                       AviWriterOptions options = {}, const std::vector<int>& dropped = {});
 
-// The largest single allocation made through operator new while the watch lives.
-class AllocationWatch {
- public:
-  AllocationWatch();
-  ~AllocationWatch();
-  size_t largest() const;
-};
-
 // Records what the frame source shows in message boxes while it lives.
 class MessageRecorder {
  public:

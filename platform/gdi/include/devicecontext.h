@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "mdlHeadder.h"
+#include "gdi.h"
 
 struct PaintRect {
   int32_t x = 0, y = 0, width = 0, height = 0;

@@ -117,13 +117,6 @@ class Form {
   PictureBox& AddPictureBox(int32_t x, int32_t y, int32_t width, int32_t height);
   Line& AddLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 
-  // Tests: a drop of the data at a client-area point, through the window's own drag-and-drop
-  // events as a drag from another program delivers them (the window must be shown for the
-  // window system's routing; a hidden one gets the events directly). Returns whether the drop
-  // was accepted.
-  bool SimulateDrop(const QMimeData& data, int32_t x = 1, int32_t y = 1,
-                    int32_t effect = vbDropEffectCopy);
-
  private:
   class Window;
   class ClientArea;
