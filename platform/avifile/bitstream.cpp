@@ -5,14 +5,12 @@
 
 #include <algorithm>
 
-// First MPEG-4 part 2 VOP type in a packet: 0 I, 1 P, 2 B, 3 S; -1 if none.
 int Mpeg4VopType(const uint8_t* p, size_t n) {
   for (size_t i = 0; i + 4 < n; ++i)
     if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] == 0xB6) return p[i + 4] >> 6;
   return -1;
 }
 
-// Whether an H.264 packet (Annex B, or length-prefixed after an avcC record) holds an IDR slice.
 bool H264HasIdr(const uint8_t* p, size_t size, const std::vector<uint8_t>& extradata) {
   if (!extradata.empty() && extradata[0] == 1 && extradata.size() > 4) {
     size_t lengthSize = (extradata[4] & 3) + 1;
@@ -109,8 +107,6 @@ int64_t H264SpsPixels(const uint8_t* nal, size_t n) {
 
 }  // namespace
 
-// The largest picture any sequence parameter set in H.264 data declares (Annex B, or NAL
-// units with lengthSize-byte lengths); 0 when there is none.
 int64_t H264LargestSps(const uint8_t* p, size_t n, size_t lengthSize) {
   int64_t largest = 0;
   auto nal = [&](size_t at, size_t end) {
@@ -137,4 +133,13 @@ int64_t H264LargestSps(const uint8_t* p, size_t n, size_t lengthSize) {
   }
   if (start != SIZE_MAX) nal(start, n);
   return largest;
+}
+
+std::function<bool(const uint8_t*, size_t)> KeyframeTest(AVCodecID id,
+                                                         const std::vector<uint8_t>& extradata) {
+  if (id == AV_CODEC_ID_MPEG4)
+    return [](const uint8_t* p, size_t n) { return Mpeg4VopType(p, n) == 0; };
+  if (id == AV_CODEC_ID_H264)
+    return [extradata](const uint8_t* p, size_t n) { return H264HasIdr(p, n, extradata); };
+  return nullptr;
 }

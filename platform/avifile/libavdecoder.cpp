@@ -118,14 +118,9 @@ class LibavDecoder : public FrameDecoder {
     const AVCodecDescriptor* desc = avcodec_descriptor_get(id_);
     intraOnly_ = desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
     reorder_ = desc && (desc->props & AV_CODEC_PROP_REORDER);
-    // An index rebuilt from the chunks says nothing of keyframes: where the bitstream can tell
-    // (an I-VOP of MPEG-4 part 2, an IDR picture of H.264), the track asks it.
-    Track::KeyTest keyTest;
-    if (id_ == AV_CODEC_ID_MPEG4)
-      keyTest = [](const Packet& p) { return Mpeg4VopType(p.data, p.size) == 0; };
-    else if (id_ == AV_CODEC_ID_H264)
-      keyTest = [this](const Packet& p) { return H264HasIdr(p.data, p.size, extradata_); };
-    track().SetKeyframes(intraOnly_, std::move(keyTest), &reader());
+    // An index rebuilt from the chunks says nothing of keyframes: where the bitstream can tell,
+    // the track asks it.
+    track().SetKeyframes(intraOnly_, KeyframeTest(id_, extradata_), &reader());
     return AviDecoderError::kNone;
   }
 

@@ -67,7 +67,7 @@ bool Track::IsVerifiedKey(int32_t p) {
   int8_t& state = keyState_[static_cast<size_t>(p)];
   if (state == kUnknown) {
     Packet packet;
-    state = reader_->Read(Chunk(p), &packet) && keyTest_(packet) ? kKey : kNotKey;
+    state = reader_->Read(Chunk(p), &packet) && keyTest_(packet.data, packet.size) ? kKey : kNotKey;
   }
   return state == kKey;
 }

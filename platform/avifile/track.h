@@ -35,8 +35,8 @@ class Track {
     return chunks_[everyChunk_ ? packet : packets_[packet]];
   }
 
-  // Whether a packet's bitstream starts a picture that decoding can start at.
-  using KeyTest = std::function<bool(const Packet&)>;
+  // Whether a packet's bytes start a picture that decoding can start at.
+  using KeyTest = std::function<bool(const uint8_t* data, size_t size)>;
   // Settles which packets decoding may start at, once the codec is known: every one of an
   // intra-only codec; else those the index flags (packet 0 only, when the index was rebuilt
   // and so says nothing), unless a bitstream test is given for a rebuilt index: then each
