@@ -20,10 +20,11 @@ std::optional<StreamFormat> ReadStreamFormat(const std::vector<uint8_t>& f) {
     // A short or missing colour table leaves the remaining entries black.
     const size_t entries = h.biClrUsed ? std::min<uint32_t>(h.biClrUsed, 256) : 1u << h.biBitCount;
     const size_t present = std::min(entries, (f.size() - headerEnd) / 4);
-    Palette& palette = out.palette.emplace();
-    palette.fill(0);
+    auto palette = std::make_shared<Palette>();
+    palette->fill(0);
     for (size_t i = 0; i < present; ++i)
-      palette[i] = 0xFF000000u | (Le32(f.data() + headerEnd + 4 * i) & 0xFFFFFF);
+      (*palette)[i] = 0xFF000000u | (Le32(f.data() + headerEnd + 4 * i) & 0xFFFFFF);
+    out.palette = std::move(palette);
     if (headerEnd > 40)
       out.codecDataTo = headerEnd;
     else

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -12,8 +13,8 @@
 
 struct StreamFormat {
   BITMAPINFOHEADER header;
-  int32_t width = 0, height = 0;   // pixels; height positive whatever the row order
-  std::optional<Palette> palette;  // 1 to 8 bits: entries the format lacks are black
+  int32_t width = 0, height = 0;           // pixels; height positive whatever the row order
+  std::shared_ptr<const Palette> palette;  // 1 to 8 bits: entries the format lacks are black
   // The format's bytes after the header that are the codec's own (HuffYUV's tables, an avcC
   // record, ...): [codecDataFrom, codecDataTo).
   size_t codecDataFrom = 0, codecDataTo = 0;

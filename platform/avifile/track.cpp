@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-Track::Track(const AviStreamData& stream, std::optional<Palette> palette)
-    : chunks_(stream.chunks), keyframesKnown_(stream.keyframesKnown), palette_(palette) {
+Track::Track(const AviStreamData& stream, std::shared_ptr<const Palette> palette)
+    : chunks_(stream.chunks), keyframesKnown_(stream.keyframesKnown), palette_(std::move(palette)) {
   everyChunk_ =
       std::none_of(chunks_.begin(), chunks_.end(), [](const AviChunk& c) { return c.size == 0; });
   for (size_t i = 0; i < chunks_.size() && !everyChunk_; ++i)

@@ -10,7 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <optional>
+#include <memory>
 #include <vector>
 
 #include "avicontainer.h"
@@ -22,9 +22,8 @@ using Palette = std::array<uint32_t, 256>;
 class Track {
  public:
   // The stream's palette, if its format has one, is the palette of every packet.
-  Track(const AviStreamData& stream, std::optional<Palette> palette);
+  Track(const AviStreamData& stream, std::shared_ptr<const Palette> palette);
 
-  int32_t Positions() const { return static_cast<int32_t>(chunks_.size()); }
   int32_t PacketCount() const {
     return static_cast<int32_t>(everyChunk_ ? chunks_.size() : packets_.size());
   }
@@ -47,7 +46,7 @@ class Track {
 
   // The palette in force at a packet, null for a stream without one. One for the whole stream
   // today; palette-change chunks would be looked up here.
-  const Palette* PaletteAt(int32_t /*packet*/) const { return palette_ ? &*palette_ : nullptr; }
+  const Palette* PaletteAt(int32_t /*packet*/) const { return palette_.get(); }
 
  private:
   bool IsVerifiedKey(int32_t packet);
@@ -68,5 +67,5 @@ class Track {
   static constexpr int8_t kUnknown = -1, kNotKey = 0, kKey = 1;
   std::vector<int8_t> keyState_;
 
-  std::optional<Palette> palette_;
+  std::shared_ptr<const Palette> palette_;  // the format's; null without one
 };

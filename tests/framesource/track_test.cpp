@@ -57,10 +57,10 @@ TEST(Track, KeyframesVerifiedFromTheBitstreamAreTheIndexedOnes) {
     ASSERT_TRUE(format);
     const std::vector<uint8_t> codecData(scanned.format.begin() + format->codecDataFrom,
                                          scanned.format.begin() + format->codecDataTo);
-    Track byIndex(flagged, std::nullopt);
+    Track byIndex(flagged, nullptr);
     byIndex.SetKeyframes(false, nullptr, nullptr);
     PacketReader reader(b.file, 0);
-    Track verified(scanned, std::nullopt);
+    Track verified(scanned, nullptr);
     verified.SetKeyframes(false, KeyframeTest(c.id, codecData), &reader);
 
     ASSERT_EQ(verified.PacketCount(), byIndex.PacketCount());
