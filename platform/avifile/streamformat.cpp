@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "filereader.h"  // Le32
+
 std::optional<StreamFormat> ReadStreamFormat(const std::vector<uint8_t>& f) {
   if (f.size() < 40) return std::nullopt;
   StreamFormat out;

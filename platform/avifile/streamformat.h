@@ -2,6 +2,7 @@
 // colour table of a stream of 8 bits or fewer, and where the codec data lies.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -9,7 +10,9 @@
 #include <vector>
 
 #include "mdlHeadder.h"
-#include "track.h"
+
+// 256 colours as 0xFFRRGGBB (in memory: blue, green, red, 255), as libavcodec takes a palette.
+using Palette = std::array<uint32_t, 256>;
 
 struct StreamFormat {
   BITMAPINFOHEADER header;

@@ -7,7 +7,6 @@
 // of intra-only codecs, so that a long capture costs its 12-byte entries and little more.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,9 +14,7 @@
 
 #include "avicontainer.h"
 #include "packetreader.h"
-
-// 256 colours as 0xFFRRGGBB (in memory: blue, green, red, 255), as libavcodec takes a palette.
-using Palette = std::array<uint32_t, 256>;
+#include "streamformat.h"  // Palette
 
 class Track {
  public:
