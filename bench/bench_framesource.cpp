@@ -12,18 +12,17 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
 #include <libswscale/swscale.h>
 }
 
-#include "avicontainer.h"
 #include "aviwriter.h"
 #include "classBMPAVI.h"
-#include "codectags.h"
-#include "filereader.h"
 #include "ratio.h"
 #include "sourceprobe.h"
 
@@ -45,6 +44,57 @@ void Ffmpeg(const std::string& args, const std::string& out) {
     std::exit(1);
   }
 }
+
+std::vector<uint8_t> ReadAll(const std::string& name) {
+  std::vector<uint8_t> bytes(fs::file_size(PathOf(name)));
+  std::FILE* f = std::fopen(PathOf(name).c_str(), "rb");
+  if (!f || std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) std::exit(1);
+  std::fclose(f);
+  return bytes;
+}
+
+void WriteAll(const std::string& name, const std::vector<uint8_t>& bytes) {
+  std::FILE* f = std::fopen(PathOf(name).c_str(), "wb");
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+}
+
+uint32_t Le32At(const std::vector<uint8_t>& b, size_t at) {
+  return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
+         uint32_t{b[at + 3]} << 24;
+}
+
+// The first occurrence of a tag, or with last the last one.
+size_t FindTag(const std::vector<uint8_t>& b, const char* tag, bool last = false) {
+  const std::string_view t(tag, 4);
+  const std::string_view all(reinterpret_cast<const char*>(b.data()), b.size());
+  return last ? all.rfind(t) : all.find(t);
+}
+
+// The first stream of one of ffmpeg's single-RIFF files, read as its idx1 lists it: the format
+// (strf) and each position's chunk. ffmpeg counts idx1 offsets from the 'movi' word.
+struct FfmpegVideo {
+  std::vector<uint8_t> format;
+  struct Chunk {
+    size_t offset, size;
+    bool keyframe;
+  };
+  std::vector<Chunk> chunks;
+
+  explicit FfmpegVideo(const std::vector<uint8_t>& b) {
+    const size_t strf = FindTag(b, "strf"), movi = FindTag(b, "movi"),
+                 idx1 = FindTag(b, "idx1", true);
+    if (strf == std::string::npos || movi == std::string::npos || idx1 == std::string::npos) {
+      std::fprintf(stderr, "bench: not one of ffmpeg's AVI files\n");
+      std::exit(1);
+    }
+    format.assign(b.begin() + strf + 8, b.begin() + strf + 8 + Le32At(b, strf + 4));
+    for (size_t e = idx1 + 8; e + 16 <= idx1 + 8 + Le32At(b, idx1 + 4); e += 16)
+      if (b[e] == '0' && b[e + 1] == '0')  // stream 0
+        chunks.push_back(
+            {movi + Le32At(b, e + 8) + 8, Le32At(b, e + 12), (Le32At(b, e + 4) & 0x10) != 0});
+  }
+};
 
 void MakeRaw(const std::string& name, int frames, int width, int height,
              AviWriterOptions options = {}, uint64_t gap = 0) {
@@ -68,16 +118,11 @@ void MakeFiles() {
   MakeRaw("raw.avi", 60, 720, 480);
   // The same MPEG-4 clip cut off before its index, as a capture that stopped: keyframes unknown.
   {
-    FileReader reader;
-    reader.Open(PathOf("mpeg4.avi"));
-    std::vector<uint8_t> bytes;
-    reader.ReadAt(0, bytes, reader.size());
+    std::vector<uint8_t> bytes = ReadAll("mpeg4.avi");
     const std::string tag = "idx1";
     auto at = std::search(bytes.rbegin(), bytes.rend(), tag.rbegin(), tag.rend());
     bytes.resize(static_cast<size_t>(bytes.rend() - at) - tag.size());
-    std::FILE* f = std::fopen(PathOf("mpeg4-noindex.avi").c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
+    WriteAll("mpeg4-noindex.avi", bytes);
   }
   for (int n : {1000, 10000, 100000}) {
     MakeRaw("idx1-" + std::to_string(n) + ".avi", n, 2, 2);
@@ -92,19 +137,12 @@ void MakeFiles() {
     Ffmpeg("-f lavfi -i testsrc=size=320x240:rate=30 -frames:v " + std::to_string(n) +
                " -c:v libx264 -preset ultrafast -g 250",
            good);
-    FileReader reader;
-    AviContainer c;
-    reader.Open(PathOf(good));
-    ParseAviFile(reader, &c);
-    std::vector<uint8_t> bytes;
-    reader.ReadAt(0, bytes, reader.size());
-    for (const AviStreamData& st : c.streams)
-      for (size_t i = 1; st.IsVideo() && i < st.chunks.size(); ++i)
-        for (uint32_t b = 0; b < st.chunks[i].size; ++b)
-          bytes[st.chunks[i].offset + b] = static_cast<uint8_t>('A' + (b * 7 + i) % 26);
-    std::FILE* f = std::fopen(PathOf("h264-junk-" + std::to_string(n) + ".avi").c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
+    std::vector<uint8_t> bytes = ReadAll(good);
+    const FfmpegVideo video(bytes);
+    for (size_t i = 1; i < video.chunks.size(); ++i)
+      for (size_t b = 0; b < video.chunks[i].size; ++b)
+        bytes[video.chunks[i].offset + b] = static_cast<uint8_t>('A' + (b * 7 + i) % 26);
+    WriteAll("h264-junk-" + std::to_string(n) + ".avi", bytes);
   }
   // Same count of frames, a thousand times the bytes (sparse): memory must not follow.
   AviWriterOptions big;
@@ -155,36 +193,32 @@ struct BareDecoder {
   int width = 0, height = 0;
 
   explicit BareDecoder(const std::string& file) {
-    FileReader reader;
-    AviContainer c;
-    reader.Open(PathOf(file));
-    ParseAviFile(reader, &c);
-    const AviStreamData* video = nullptr;
-    for (const AviStreamData& s : c.streams)
-      if (s.IsVideo() && !video) video = &s;
+    const std::vector<uint8_t> bytes = ReadAll(file);
+    const FfmpegVideo video(bytes);
     BITMAPINFOHEADER h;
-    std::memcpy(&h, video->format.data(), sizeof h);
+    std::memcpy(&h, video.format.data(), sizeof h);
     width = h.biWidth;
     height = h.biHeight;
-    for (const AviChunk& ch : video->chunks) {
-      std::vector<uint8_t> p;
-      reader.ReadAt(ch.offset, p, ch.size);
+    for (const FfmpegVideo::Chunk& ch : video.chunks) {
+      std::vector<uint8_t> p(bytes.begin() + static_cast<ptrdiff_t>(ch.offset),
+                             bytes.begin() + static_cast<ptrdiff_t>(ch.offset + ch.size));
       p.resize(ch.size + AV_INPUT_BUFFER_PADDING_SIZE);
       packets.push_back(std::move(p));
       keys.push_back(ch.keyframe);
     }
-    const AVCodec* codec = avcodec_find_decoder(CodecIdOfFourCC(h.biCompression));
+    const AVCodecTag* const tags[] = {avformat_get_riff_video_tags(), nullptr};
+    const AVCodec* codec = avcodec_find_decoder(av_codec_get_id(tags, h.biCompression));
     ctx = avcodec_alloc_context3(codec);
     ctx->width = width;
     ctx->height = height;
     ctx->codec_tag = h.biCompression;
     ctx->thread_type = FF_THREAD_SLICE;
     ctx->thread_count = 0;
-    if (video->format.size() > 40) {
-      ctx->extradata_size = static_cast<int>(video->format.size() - 40);
+    if (video.format.size() > 40) {
+      ctx->extradata_size = static_cast<int>(video.format.size() - 40);
       ctx->extradata =
-          static_cast<uint8_t*>(av_mallocz(video->format.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-      std::memcpy(ctx->extradata, video->format.data() + 40, video->format.size() - 40);
+          static_cast<uint8_t*>(av_mallocz(video.format.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+      std::memcpy(ctx->extradata, video.format.data() + 40, video.format.size() - 40);
     }
     avcodec_open2(ctx, codec, nullptr);
     out.resize(static_cast<size_t>(DibStride(width, 24)) * height);

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "filereader.h"
-#include "mdlHeadder.h"
+#include "avifile.h"
+#include "dib.h"
 
 // Limits against hostile or damaged headers. Nothing is allocated or read on a header's word
 // beyond these, and every offset is checked against the file before it is used: what is read
@@ -46,8 +47,6 @@ struct AviChunk {
 #pragma pack(pop)
 static_assert(sizeof(AviChunk) == 12 && kMaxChunkBytes < (1u << 31));
 
-enum class AviIndexSource { kNone, kIdx1, kOpenDml, kScan };
-
 // Type-1 DV: one interleaved stream whose chunks each hold a whole DV frame with its audio.
 inline constexpr uint32_t kStreamTypeIavs = MakeFourCC('i', 'a', 'v', 's');
 
@@ -57,13 +56,10 @@ struct AviStreamData {
   uint32_t fccHandler = 0;
   uint32_t dwScale = 0;
   uint32_t dwRate = 0;
-  uint32_t dwLength = 0;        // as declared: not trusted, the index decides
-  std::vector<uint8_t> format;  // the strf chunk's bytes (at most kMaxFormatBytes); iavs: below
-  uint64_t indxOffset = 0;      // the strl's 'indx' data, 0 if none
-  uint32_t indxSize = 0;
+  uint32_t dwLength = 0;         // as declared: not trusted, the index decides
+  std::vector<uint8_t> format;   // the strf chunk's bytes (at most kMaxFormatBytes); iavs: below
   std::vector<AviChunk> chunks;  // one per position, in position order
   bool keyframesKnown = true;    // false when the index was rebuilt (every chunk then a key)
-  AviIndexSource indexSource = AviIndexSource::kNone;
 
   bool IsVideo() const { return fccType == streamtypeVIDEO || fccType == kStreamTypeIavs; }
 };

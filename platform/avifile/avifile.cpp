@@ -1,8 +1,10 @@
-// The AVI file library's entry points. Handles are reference counted as the callers expect: a
-// stream keeps its file alive, a decompressor keeps its stream alive, and each release drops
-// one reference. All calls come from one thread. A failure to allocate memory in our code ends
-// here, at the entry points, as the call's ordinary failure: a failed open, or a fetch that
-// delivers the picture held before.
+// The AVI file library's entry points (include/avifile.h). Handles are reference counted as the
+// callers expect: a stream keeps its file alive, a decompressor keeps its stream alive, and each
+// release drops one reference. All calls come from one thread. A failure to allocate memory in our
+// code ends here, at the entry points, as the call's ordinary failure: a failed open, or a fetch
+// that delivers the picture held before.
+#include "avifile.h"
+
 #include <cstring>
 #include <memory>
 #include <new>
@@ -11,7 +13,7 @@
 
 #include "avicontainer.h"
 #include "decoder.h"
-#include "mdlHeadder.h"
+#include "dib.h"
 
 struct AviFile {
   int refs = 1;
@@ -22,7 +24,8 @@ struct AviFile {
 struct AviStream {
   int refs = 1;
   AviFile* file = nullptr;
-  int number = 0;  // index among all the file's streams
+  int number = 0;                                      // index among all the file's streams
+  AviDecoderError openError = AviDecoderError::kNone;  // of the last AVIStreamGetFrameOpen
   const AviStreamData& data() const { return file->container.streams[number]; }
 };
 
@@ -99,22 +102,67 @@ HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, uint32_t fccType, in
 }
 
 PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWanted) {
-  if (!pavi || !IsUsableVideo(pavi->data())) return nullptr;
-  // We deliver 24-bit uncompressed frames at the stream's own size, whatever size is asked.
-  if (lpbiWanted && (lpbiWanted->biBitCount != 24 || lpbiWanted->biCompression != BI_RGB))
+  if (!pavi) return nullptr;
+  AviDecoderError& why = pavi->openError;
+  why = AviDecoderError::kNone;
+  if (!IsUsableVideo(pavi->data())) {
+    why = pavi->data().IsVideo() ? AviDecoderError::kNoFormat : AviDecoderError::kNotVideo;
     return nullptr;
+  }
+  // We deliver 24-bit uncompressed frames at the stream's own size, whatever size is asked.
+  if (lpbiWanted && (lpbiWanted->biBitCount != 24 || lpbiWanted->biCompression != BI_RGB)) {
+    why = AviDecoderError::kWantedFormat;
+    return nullptr;
+  }
   try {
     auto pg = std::make_unique<AviGetFrame>();
-    pg->decoder = FrameDecoder::Create(pavi->file->reader, pavi->data(), pavi->number);
+    pg->decoder = FrameDecoder::Create(pavi->file->reader, pavi->data(), pavi->number, &why);
+    if (!pg->decoder) return nullptr;
     // A stream that shows no picture among its first packets is one we cannot decode.
-    if (!pg->decoder || !pg->decoder->FindFirstPicture()) return nullptr;
+    if (!pg->decoder->FindFirstPicture()) {
+      why = AviDecoderError::kNoPicture;
+      return nullptr;
+    }
     pg->stream = pavi;
     ++pavi->refs;
     return pg.release();
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }
+  why = AviDecoderError::kMemory;
   return nullptr;
+}
+
+AviDecoderError AVIStreamGetFrameError(PAVISTREAM pavi) {
+  return pavi ? pavi->openError : AviDecoderError::kNone;
+}
+
+const char* AviDecoderErrorText(AviDecoderError error) {
+  switch (error) {
+    case AviDecoderError::kNone:
+      return "no error";
+    case AviDecoderError::kNotVideo:
+      return "not a video stream";
+    case AviDecoderError::kWantedFormat:
+      return "only 24-bit BI_RGB frames are delivered";
+    case AviDecoderError::kNoFormat:
+      return "no picture format";
+    case AviDecoderError::kFrameSize:
+      return "picture size out of bounds";
+    case AviDecoderError::kBitDepth:
+      return "unsupported bit depth";
+    case AviDecoderError::kNoCodec:
+      return "no decoder for the codec tag";
+    case AviDecoderError::kTooLarge:
+      return "codec parameters declare a larger picture than the stream's";
+    case AviDecoderError::kCodecRefused:
+      return "the decoder refused to open";
+    case AviDecoderError::kNoPicture:
+      return "no picture among the first packets";
+    case AviDecoderError::kMemory:
+      return "out of memory";
+  }
+  return "unknown error";
 }
 
 void* AVIStreamGetFrame(PGETFRAME pg, int32_t lPos) {

@@ -38,6 +38,15 @@ struct Span {
   uint64_t begin = 0, end = 0;
 };
 
+enum class IndexSource { kNone, kIdx1, kOpenDml, kScan };
+
+// What the parser keeps of a stream besides its data.
+struct StreamScratch {
+  uint64_t indxOffset = 0;  // the strl's 'indx' data, 0 if none
+  uint32_t indxSize = 0;
+  IndexSource indexSource = IndexSource::kNone;  // where the stream's positions came from
+};
+
 bool ReadHeader(const FileReader& f, uint64_t at, uint64_t end, ChunkHeader* h) {
   uint8_t b[8];
   if (at + 8 > end || !f.ReadAt(at, b, 8)) return false;
@@ -103,18 +112,17 @@ class Parser {
 
     for (size_t s = 0; s < out_->streams.size(); ++s) {
       AviStreamData& st = out_->streams[s];
-      if (st.indxOffset && ReadOpenDmlIndex(st, static_cast<int>(s)))
-        st.indexSource = AviIndexSource::kOpenDml;
+      if (scratch_[s].indxOffset && ReadOpenDmlIndex(st, scratch_[s], static_cast<int>(s)))
+        scratch_[s].indexSource = IndexSource::kOpenDml;
     }
-    bool needIdx1 = std::any_of(
-        out_->streams.begin(), out_->streams.end(),
-        [](const AviStreamData& st) { return st.indexSource == AviIndexSource::kNone; });
+    bool needIdx1 = std::any_of(scratch_.begin(), scratch_.end(), [](const StreamScratch& x) {
+      return x.indexSource == IndexSource::kNone;
+    });
     // idx1 covers only the first RIFF: with continuation RIFFs it is not the whole story.
     if (needIdx1 && idx1_.end > idx1_.begin && !sawAvix_) ReadIdx1();
     bool needScan = false;
-    for (const AviStreamData& st : out_->streams)
-      if (st.indexSource == AviIndexSource::kNone || (st.IsVideo() && st.chunks.empty()))
-        needScan = true;
+    for (size_t s = 0; s < out_->streams.size(); ++s)
+      if (NeedsScan(s)) needScan = true;
     if (needScan) Scan();
     for (size_t s = 0; s < out_->streams.size(); ++s)
       if (out_->streams[s].fccType == kStreamTypeIavs)
@@ -164,7 +172,8 @@ class Parser {
       if (h.id == kLIST && end >= h.data + 4 && f_.ReadAt(h.data, type, 4) && Le32(type) == kStrl) {
         if (out_->streams.size() >= kMaxStreams) return;
         out_->streams.emplace_back();
-        WalkStrl({h.data + 4, end}, out_->streams.back());
+        scratch_.emplace_back();
+        WalkStrl({h.data + 4, end}, out_->streams.back(), scratch_.back());
       } else if (h.id == kAvih && end >= h.data + 40) {
         uint8_t b[8];
         if (f_.ReadAt(h.data + 32, b, sizeof b)) {  // dwWidth, dwHeight
@@ -177,7 +186,7 @@ class Parser {
     }
   }
 
-  void WalkStrl(Span span, AviStreamData& st) {
+  void WalkStrl(Span span, AviStreamData& st, StreamScratch& x) {
     uint64_t at = span.begin;
     ChunkHeader h;
     while (ReadHeader(f_, at, span.end, &h)) {
@@ -196,8 +205,8 @@ class Parser {
         uint32_t n = std::min<uint32_t>(h.size, kMaxFormatBytes);
         if (!f_.ReadAt(h.data, st.format, n)) st.format.clear();
       } else if (h.id == kIndx && avail == h.size && h.size >= 24) {
-        st.indxOffset = h.data;
-        st.indxSize = h.size;
+        x.indxOffset = h.data;
+        x.indxSize = h.size;
       }
       if (h.data + h.size > span.end) break;
       at = NextChunk(h);
@@ -241,12 +250,12 @@ class Parser {
     return true;
   }
 
-  bool ReadOpenDmlIndex(AviStreamData& st, int number) {
+  bool ReadOpenDmlIndex(AviStreamData& st, const StreamScratch& x, int number) {
     uint8_t head[24];
-    if (st.indxSize < 24 || !f_.ReadAt(st.indxOffset, head, sizeof head)) return false;
+    if (x.indxSize < 24 || !f_.ReadAt(x.indxOffset, head, sizeof head)) return false;
     const size_t perEntry = size_t{Le16(head)} * 4;
     const uint32_t count = Le32(head + 4);
-    const uint64_t bodyAt = st.indxOffset + 24, bodySize = st.indxSize - 24;
+    const uint64_t bodyAt = x.indxOffset + 24, bodySize = x.indxSize - 24;
     bool ok = false;
     if (head[3] == AVI_INDEX_OF_CHUNKS) {
       ok = ReadStandardIndex(head, bodyAt, bodySize, st, number);
@@ -327,11 +336,16 @@ class Parser {
       }
     }
     for (size_t s = 0; s < perStream.size(); ++s) {
-      AviStreamData& st = out_->streams[s];
-      if (st.indexSource != AviIndexSource::kNone) continue;
-      st.chunks = std::move(perStream[s]);
-      st.indexSource = AviIndexSource::kIdx1;
+      if (scratch_[s].indexSource != IndexSource::kNone) continue;
+      out_->streams[s].chunks = std::move(perStream[s]);
+      scratch_[s].indexSource = IndexSource::kIdx1;
     }
+  }
+
+  // No usable index, or a video stream whose index gave no positions.
+  bool NeedsScan(size_t s) const {
+    const AviStreamData& st = out_->streams[s];
+    return scratch_[s].indexSource == IndexSource::kNone || (st.IsVideo() && st.chunks.empty());
   }
 
   // Rebuilds the positions of every stream without a usable index from the chunks themselves.
@@ -339,12 +353,12 @@ class Parser {
     std::vector<std::vector<AviChunk>> perStream(out_->streams.size());
     for (const Span& m : movi_) ScanList({m.begin + 4, m.end}, 1, perStream);
     for (size_t s = 0; s < perStream.size(); ++s) {
+      if (!NeedsScan(s)) continue;
       AviStreamData& st = out_->streams[s];
-      if (st.indexSource != AviIndexSource::kNone && !(st.IsVideo() && st.chunks.empty())) continue;
       st.chunks = std::move(perStream[s]);
       st.keyframesKnown = false;
       for (AviChunk& c : st.chunks) c.keyframe = true;
-      st.indexSource = AviIndexSource::kScan;
+      scratch_[s].indexSource = IndexSource::kScan;
     }
   }
 
@@ -385,6 +399,7 @@ class Parser {
   AviContainer* out_;
   bool sawHdrl_ = false;
   bool sawAvix_ = false;
+  std::vector<StreamScratch> scratch_;  // one per stream, beside out_->streams
   std::vector<Span> movi_;
   Span idx1_;
   // Every position needs a chunk header of 8 bytes somewhere in the file: an index that claims

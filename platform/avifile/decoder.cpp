@@ -14,12 +14,6 @@ constexpr uint32_t kDIB = MakeFourCC('D', 'I', 'B', ' ');
 constexpr uint32_t kRGB = MakeFourCC('R', 'G', 'B', ' ');
 constexpr uint32_t kRAW = MakeFourCC('R', 'A', 'W', ' ');
 
-BITMAPINFOHEADER ReadInfoHeader(const std::vector<uint8_t>& f) {
-  BITMAPINFOHEADER h;
-  std::memcpy(&h, f.data(), sizeof h);  // little-endian on disk and here
-  return h;
-}
-
 bool IsRawCompression(uint32_t c) {
   return c == BI_RGB || c == kDIB || c == kRGB || c == kRAW;
 }
@@ -28,42 +22,38 @@ bool IsRawCompression(uint32_t c) {
 class RawDibDecoder : public FrameDecoder {
  public:
   RawDibDecoder(const FileReader& file, const AviStreamData& stream, int number,
-                const BITMAPINFOHEADER& h)
-      : FrameDecoder(file, stream, number, h.biWidth, h.biHeight < 0 ? -h.biHeight : h.biHeight),
-        bits_(h.biBitCount),
-        topDown_(h.biHeight < 0),
-        srcStride_(DibStride(h.biWidth, h.biBitCount)) {
+                const StreamFormat& format)
+      : FrameDecoder(file, stream, number, format),
+        bits_(format.header.biBitCount),
+        topDown_(format.header.biHeight < 0),
+        srcStride_(DibStride(format.header.biWidth, format.header.biBitCount)) {
+    const BITMAPINFOHEADER& h = format.header;
     const std::vector<uint8_t>& f = stream.format;
-    if (bits_ <= 8) {
-      // A short or missing palette leaves the remaining entries black.
-      uint32_t entries = h.biClrUsed ? std::min<uint32_t>(h.biClrUsed, 256) : 1u << bits_;
-      size_t at = h.biSize >= 40 && h.biSize <= f.size() ? h.biSize : 40;
-      for (uint32_t i = 0; i < entries && at + 4 * i + 3 <= f.size(); ++i)
-        std::memcpy(palette_[i].data(), f.data() + at + 4 * i, 3);
-    } else if (h.biCompression == BI_BITFIELDS) {
+    // A colour table (8 bits or fewer) is the track's: the one in force at each packet.
+    if (bits_ <= 8) return;
+    if (h.biCompression == BI_BITFIELDS)
       masks_ = {Le32(f.data() + 40), Le32(f.data() + 44), Le32(f.data() + 48)};
-    } else if (bits_ == 16) {
+    else if (bits_ == 16)
       masks_ = {0x7C00, 0x03E0, 0x001F};
-    } else {
+    else
       masks_ = {0xFF0000, 0x00FF00, 0x0000FF};
-    }
   }
 
   bool Decode(int32_t packet, Span* /*dead*/) override {
     // A chunk that holds less than a whole picture, by its index or by its own header, is
     // not one: nothing of it is read or converted.
     const size_t need = static_cast<size_t>(srcStride_) * height();
-    if (Packet(packet).size < need || PacketSize(packet) < need) return false;
-    const uint64_t at = Packet(packet).offset;
+    const AviChunk& chunk = track().Chunk(packet);
+    if (chunk.size < need || reader().Check(chunk) < need) return false;
     if (bits_ == 24 && !topDown_) {
       // Already in the delivered layout: read straight into the frame.
-      if (!file_.ReadAt(at, Pixels(), need)) {
+      if (!reader().ReadFront(chunk, Pixels(), need)) {
         SetHeld(kGarbage);  // the read may have overwritten part of the picture
         return false;
       }
     } else {
-      if (!file_.ReadAt(at, src_, need)) return false;
-      Convert();
+      if (!reader().ReadFront(chunk, src_, need)) return false;
+      Convert(track().PaletteAt(packet));
     }
     return true;
   }
@@ -76,7 +66,7 @@ class RawDibDecoder : public FrameDecoder {
     return static_cast<uint8_t>(((v & mask) >> shift) * 255 / max);
   }
 
-  void Convert() {
+  void Convert(const Palette* palette) {
     for (int32_t y = 0; y < height(); ++y) {
       const uint8_t* s =
           src_.data() + static_cast<int64_t>(topDown_ ? height() - 1 - y : y) * srcStride_;
@@ -89,7 +79,9 @@ class RawDibDecoder : public FrameDecoder {
           case 8: {
             int bitPos = x * bits_;
             uint32_t index = (s[bitPos >> 3] >> (8 - bits_ - (bitPos & 7))) & ((1u << bits_) - 1);
-            std::memcpy(d, palette_[index].data(), 3);
+            const uint32_t bgr = palette ? (*palette)[index] : 0;
+            d[0] = static_cast<uint8_t>(bgr), d[1] = static_cast<uint8_t>(bgr >> 8),
+            d[2] = static_cast<uint8_t>(bgr >> 16);
             break;
           }
           case 16: {
@@ -114,26 +106,19 @@ class RawDibDecoder : public FrameDecoder {
   int bits_;
   bool topDown_;
   int64_t srcStride_;
-  std::array<std::array<uint8_t, 3>, 256> palette_{};  // blue, green, red
-  std::array<uint32_t, 3> masks_{};                    // red, green, blue
+  std::array<uint32_t, 3> masks_{};  // red, green, blue
   std::vector<uint8_t> src_;
 };
 
 }  // namespace
 
 FrameDecoder::FrameDecoder(const FileReader& file, const AviStreamData& stream, int streamNumber,
-                           int32_t width, int32_t height)
-    : file_(file),
-      stream_(stream),
-      streamNumber_(streamNumber),
-      width_(width),
-      height_(height),
-      stride_(DibStride(width, 24)) {
-  everyChunk_ = std::none_of(stream.chunks.begin(), stream.chunks.end(),
-                             [](const AviChunk& c) { return c.size == 0; });
-  for (size_t i = 0; i < stream.chunks.size() && !everyChunk_; ++i)
-    if (stream.chunks[i].size > 0) packets_.push_back(static_cast<int32_t>(i));
-}
+                           const StreamFormat& format)
+    : reader_(file, streamNumber),
+      track_(stream, format.palette),
+      width_(format.width),
+      height_(format.height),
+      stride_(DibStride(format.width, 24)) {}
 
 uint8_t* FrameDecoder::Pixels() {
   if (dib_.empty()) {
@@ -147,16 +132,8 @@ uint8_t* FrameDecoder::Pixels() {
   return dib_.data() + 40;
 }
 
-int32_t FrameDecoder::PacketOfPosition(int32_t pos) const {
-  if (pos < 0 || static_cast<size_t>(pos) >= stream_.chunks.size() || PacketCount() == 0) return -1;
-  if (everyChunk_) return pos;
-  // The last non-empty chunk at or before pos; positions before the first one show it.
-  auto it = std::upper_bound(packets_.begin(), packets_.end(), pos);
-  return it == packets_.begin() ? 0 : static_cast<int32_t>(it - packets_.begin() - 1);
-}
-
 const uint8_t* FrameDecoder::GetFrame(int32_t pos) {
-  const int32_t packet = PacketOfPosition(pos);
+  const int32_t packet = track_.PacketOfPosition(pos);
   if (packet < 0) return nullptr;
   // Each turn delivers, or learns packets that yield nothing and moves to the one before them.
   int32_t want = packet;
@@ -184,7 +161,7 @@ const uint8_t* FrameDecoder::GetFrame(int32_t pos) {
 bool FrameDecoder::FindFirstPicture() {
   int32_t limit = 0;
   for (uint64_t bytes = 0; limit < PacketCount() && limit < kLookAheadPackets &&
-                           (bytes += Packet(limit).size) <= kLookAheadBytes;)
+                           (bytes += track_.Chunk(limit).size) <= kLookAheadBytes;)
     ++limit;
   limit = std::max(limit, std::min(PacketCount(), 1));
   sendLimit_ = limit;
@@ -227,57 +204,40 @@ void FrameDecoder::AddDeadSpan(Span span) {
   dead_.emplace(span.first, span);
 }
 
-uint32_t FrameDecoder::PacketSize(int32_t packet) const {
-  uint8_t head[8];
-  const AviChunk& c = Packet(packet);
-  return c.offset >= 8 && file_.ReadAt(c.offset - 8, head, 8) ? UsableSize(head, c) : 0;
-}
-
-bool FrameDecoder::ReadChunk(int32_t packet, uint8_t* dst, uint32_t* size) const {
-  const AviChunk& c = Packet(packet);
-  if (c.offset < 8 || !file_.ReadAt(c.offset - 8, dst, size_t{c.size} + 8)) return false;
-  *size = UsableSize(dst, c);
-  return *size > 0;
-}
-
-// The index must point at a chunk of this stream. Where the index and the chunk disagree on
-// the size, the smaller is right: a wrong entry must not take the next chunk's bytes, nor make
-// a sound chunk unreadable.
-uint32_t FrameDecoder::UsableSize(const uint8_t* head, const AviChunk& c) const {
-  if (StreamOfChunkId(Le32(head)) != streamNumber_) return 0;
-  return std::min(Le32(head + 4), c.size);
-}
-
-bool FrameDecoder::ReadPacket(int32_t packet, std::vector<uint8_t>& out, size_t padding) const {
-  const uint32_t size = PacketSize(packet);
-  if (size == 0 || !file_.ReadAt(Packet(packet).offset, out, size)) return false;
-  out.resize(size + padding, 0);
-  return true;
-}
-
 std::unique_ptr<FrameDecoder> FrameDecoder::Create(const FileReader& file,
-                                                   const AviStreamData& stream, int streamNumber) {
-  if (stream.format.size() < 40) return nullptr;
-  BITMAPINFOHEADER h = ReadInfoHeader(stream.format);
-  int64_t w = h.biWidth, ht = h.biHeight < 0 ? -int64_t{h.biHeight} : h.biHeight;
-  if (w <= 0 || ht <= 0 || w > kMaxFrameDimension || ht > kMaxFrameDimension ||
-      w * ht > kMaxFramePixels)
+                                                   const AviStreamData& stream, int streamNumber,
+                                                   AviDecoderError* why) {
+  const std::optional<StreamFormat> format = ReadStreamFormat(stream.format);
+  if (!format) {
+    *why = AviDecoderError::kNoFormat;
     return nullptr;
+  }
+  const BITMAPINFOHEADER& h = format->header;
+  const int64_t w = format->width, ht = format->height;
+  if (w <= 0 || ht <= 0 || w > kMaxFrameDimension || ht > kMaxFrameDimension ||
+      w * ht > kMaxFramePixels) {
+    *why = AviDecoderError::kFrameSize;
+    return nullptr;
+  }
   if (IsRawCompression(h.biCompression) || h.biCompression == BI_BITFIELDS) {
     bool ok = h.biCompression == BI_BITFIELDS
                   ? (h.biBitCount == 16 || h.biBitCount == 32) && stream.format.size() >= 52
                   : h.biBitCount == 1 || h.biBitCount == 2 || h.biBitCount == 4 ||
                         h.biBitCount == 8 || h.biBitCount == 16 || h.biBitCount == 24 ||
                         h.biBitCount == 32;
-    if (!ok) return nullptr;
-    return std::make_unique<RawDibDecoder>(file, stream, streamNumber, h);
+    if (!ok) {
+      *why = AviDecoderError::kBitDepth;
+      return nullptr;
+    }
+    return std::make_unique<RawDibDecoder>(file, stream, streamNumber, *format);
   }
-  return CreateLibavDecoder(file, stream, streamNumber, h);
+  return CreateLibavDecoder(file, stream, streamNumber, *format, why);
 }
 
 std::string FrameDecoder::CodecName(const AviStreamData& stream) {
   if (stream.format.size() < 40) return "";
-  BITMAPINFOHEADER h = ReadInfoHeader(stream.format);
+  BITMAPINFOHEADER h;
+  std::memcpy(&h, stream.format.data(), sizeof h);  // little-endian on disk and here
   if (IsRawCompression(h.biCompression) || h.biCompression == BI_BITFIELDS)
     return "raw " + std::to_string(h.biBitCount) + "-bit";
   return LibavCodecName(stream, h);

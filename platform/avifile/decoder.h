@@ -3,8 +3,11 @@
 // format. Uncompressed DIB streams are converted by our own code; every other format goes
 // through libavcodec and libswscale.
 //
+// Decoders take packets only: the track says which packet to decode, the packet reader reads
+// it, and no decoder reads the file itself.
+//
 // Ownership: the decoder owns the packed DIB it returns; it stays valid until the next
-// GetFrame call or the decoder's end. The stream data and the reader belong to the opened
+// GetFrame call or the decoder's end. The stream data and the file reader belong to the opened
 // file, which outlives the decoder.
 #pragma once
 
@@ -15,6 +18,11 @@
 #include <vector>
 
 #include "avicontainer.h"
+#include "avifile.h"
+#include "dib.h"
+#include "packetreader.h"
+#include "streamformat.h"
+#include "track.h"
 
 // Larger frames are refused with the decoder message (no decompressor delivers them). 16384 a
 // side is twice 8K; 40 M pixels is above 8K UHD (33 M), and its 24-bit frame, under 120 MB, is
@@ -26,9 +34,9 @@ class FrameDecoder {
  public:
   virtual ~FrameDecoder() = default;
 
-  // Null when no decompressor can deliver this stream as 24-bit frames.
+  // Null, and *why set, when no decompressor can deliver this stream as 24-bit frames.
   static std::unique_ptr<FrameDecoder> Create(const FileReader& file, const AviStreamData& stream,
-                                              int streamNumber);
+                                              int streamNumber, AviDecoderError* why);
   // "dvvideo", "mjpeg", "raw 24-bit", ... or "" when nothing can decode the stream.
   static std::string CodecName(const AviStreamData& stream);
 
@@ -51,8 +59,8 @@ class FrameDecoder {
   static constexpr uint64_t kLookAheadBytes = 64 << 20;  // and so many bytes of them at most
 
  protected:
-  FrameDecoder(const FileReader& file, const AviStreamData& stream, int streamNumber, int32_t width,
-               int32_t height);
+  FrameDecoder(const FileReader& file, const AviStreamData& stream, int streamNumber,
+               const StreamFormat& format);
 
   // Packets [first, last] that yield no picture of their own.
   struct Span {
@@ -67,22 +75,13 @@ class FrameDecoder {
   // Packets decoding may read up to (exclusive): all but while looking ahead.
   int32_t sendLimit_ = INT32_MAX;
 
-  // The non-empty chunks, in order; positions of empty chunks show the packet before them.
-  int32_t PacketCount() const {
-    return static_cast<int32_t>(everyChunk_ ? stream_.chunks.size() : packets_.size());
+  Track& track() { return track_; }
+  PacketReader& reader() { return reader_; }
+  int32_t PacketCount() const { return track_.PacketCount(); }
+  // Reads a packet into the reader's buffer; false for a damaged chunk.
+  bool ReadPacket(int32_t packet, Packet* out, size_t padding = 0) {
+    return reader_.Read(track_.Chunk(packet), out, padding);
   }
-  int32_t PacketOfPosition(int32_t pos) const;  // -1 if pos is out of range
-  const AviChunk& Packet(int32_t packet) const {
-    return stream_.chunks[everyChunk_ ? packet : packets_[packet]];
-  }
-  // Reads a packet's bytes after checking its chunk header; false for a damaged chunk.
-  bool ReadPacket(int32_t packet, std::vector<uint8_t>& out, size_t padding) const;
-  // Bytes of a packet that may be read, after checking its chunk header; 0 if damaged.
-  uint32_t PacketSize(int32_t packet) const;
-  // Reads header and data in one go into dst (8 + the index's size bytes); the data starts at
-  // dst + 8 and *size of it may be used.
-  bool ReadChunk(int32_t packet, uint8_t* dst, uint32_t* size) const;
-  uint32_t UsableSize(const uint8_t* head, const AviChunk& c) const;
 
   // The packed DIB is made when the first frame is delivered, not on the header's word: a
   // header that declares a huge frame costs nothing until a frame of that size decodes.
@@ -92,20 +91,14 @@ class FrameDecoder {
   int32_t height() const { return height_; }
   int64_t stride() const { return stride_; }
 
-  const FileReader& file_;
-  const AviStreamData& stream_;
-
  private:
   const Span* DeadSpanAt(int32_t packet) const;
   void AddDeadSpan(Span span);
 
-  int streamNumber_;
+  PacketReader reader_;
+  Track track_;
   int32_t width_, height_;
   int64_t stride_;
-  // Chunk index of each non-empty chunk; left empty when no chunk is (packet = position), so
-  // that a long capture without dropped frames costs no memory here.
-  std::vector<int32_t> packets_;
-  bool everyChunk_ = false;
   std::vector<uint8_t> dib_;
   int32_t held_ = kGarbage;  // packet whose picture the DIB holds, or kBlack
   bool decoded_ = false;

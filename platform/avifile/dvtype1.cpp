@@ -1,7 +1,6 @@
 // Type-1 DV streams carry no picture format: their strf is a DVINFO record (auxiliary packs of
 // the audio and video). The picture's size is read from the DV frames themselves and the stream
 // is described to the rest of the library as a DV stream with a bitmap header like any other.
-#include <algorithm>
 #include <cstring>
 
 extern "C" {
@@ -10,6 +9,7 @@ extern "C" {
 
 #include "avicontainer.h"
 #include "codectags.h"
+#include "packetreader.h"
 
 namespace {
 
@@ -18,13 +18,12 @@ namespace {
 constexpr int kMaxProbedPackets = 64;
 
 // The DV profile of a packet, or null when it is not a whole DV frame of this stream.
-const AVDVProfile* ProfileOf(const FileReader& file, const AviChunk& c, int number) {
-  uint8_t b[8 + DV_PROFILE_BYTES];  // chunk header, then the first DIF blocks
-  if (c.offset < 8 || c.size < DV_PROFILE_BYTES || !file.ReadAt(c.offset - 8, b, sizeof b))
-    return nullptr;
-  if (StreamOfChunkId(Le32(b)) != number) return nullptr;
-  const uint32_t size = std::min(Le32(b + 4), c.size);
-  const AVDVProfile* p = av_dv_frame_profile(nullptr, b + 8, DV_PROFILE_BYTES);
+const AVDVProfile* ProfileOf(const PacketReader& reader, const AviChunk& c) {
+  uint8_t b[DV_PROFILE_BYTES];  // the first DIF blocks
+  if (c.size < DV_PROFILE_BYTES) return nullptr;
+  const uint32_t size = reader.Check(c);
+  if (size == 0 || !reader.ReadFront(c, b, sizeof b)) return nullptr;
+  const AVDVProfile* p = av_dv_frame_profile(nullptr, b, DV_PROFILE_BYTES);
   // The decoder refuses a packet shorter than its profile's frame.
   return p && size >= static_cast<uint32_t>(p->frame_size) ? p : nullptr;
 }
@@ -37,10 +36,11 @@ void DescribeDvType1(const FileReader& file, const AviContainer& container, int 
   int32_t width = container.width, height = container.height;
   uint32_t frameBytes = 0;
   int probed = 0;
+  const PacketReader reader(file, number);
   for (const AviChunk& c : stream.chunks) {
     if (c.size == 0) continue;  // a dropped frame tells nothing
     if (probed++ == kMaxProbedPackets) break;
-    if (const AVDVProfile* p = ProfileOf(file, c, number)) {
+    if (const AVDVProfile* p = ProfileOf(reader, c)) {
       width = p->width;
       height = p->height;
       frameBytes = static_cast<uint32_t>(p->frame_size);

@@ -585,3 +585,51 @@ TEST(Headers, LyingHeadersNeitherCrashNorAllocate) {
   }
   EXPECT_LT(watch.largest(), 64u << 20);
 }
+
+TEST(Headers, AStreamWithoutDecompressorTellsWhy) {
+  TempDir dir;
+  const std::string path = dir.File("why.avi");
+  // Why AVIStreamGetFrameOpen gives null on the file's stream of that type, asking for `wanted`.
+  auto why = [&](uint32_t type = streamtypeVIDEO, const BITMAPINFOHEADER* wanted = nullptr) {
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr;
+    AviDecoderError error = AviDecoderError::kNone;
+    EXPECT_EQ(AVIFileOpen(&file, path.c_str(), OF_READ, nullptr), AVIERR_OK);
+    if (file && AVIFileGetStream(file, &stream, type, 0) == AVIERR_OK) {
+      PGETFRAME frames = AVIStreamGetFrameOpen(stream, wanted);
+      error = AVIStreamGetFrameError(stream);
+      EXPECT_EQ(frames == nullptr, error != AviDecoderError::kNone) << AviDecoderErrorText(error);
+      if (frames) AVIStreamGetFrameClose(frames);
+      AVIStreamRelease(stream);
+    }
+    if (file) AVIFileRelease(file);
+    AVIFileExit();
+    return error;
+  };
+  auto write = [&](std::vector<uint8_t> format, std::vector<uint8_t> frame,
+                   AviWriterOptions options = {}) {
+    AviWriter writer(path, std::move(format), options);
+    if (options.audioFirst) writer.AddAudio(64);
+    writer.AddFrame(frame);
+    ASSERT_TRUE(writer.Close());
+  };
+  write(AviWriter::Format(8, 8, 24), Pattern(8, 8, 0));
+  EXPECT_EQ(why(), AviDecoderError::kNone);
+  BITMAPINFOHEADER thirtyTwo;
+  thirtyTwo.biBitCount = 32;
+  EXPECT_EQ(why(streamtypeVIDEO, &thirtyTwo), AviDecoderError::kWantedFormat);
+  AviWriterOptions audioFirst;
+  audioFirst.audioFirst = true;
+  write(AviWriter::Format(8, 8, 24), Pattern(8, 8, 0), audioFirst);
+  EXPECT_EQ(why(0), AviDecoderError::kNotVideo);
+  write(AviWriter::Format(1 << 30, 8, 24), std::vector<uint8_t>(16, 1));
+  EXPECT_EQ(why(), AviDecoderError::kFrameSize);
+  write(AviWriter::Format(8, 8, 7), std::vector<uint8_t>(64, 1));
+  EXPECT_EQ(why(), AviDecoderError::kBitDepth);
+  write(AviWriter::Format(8, 8, 24, MakeFourCC('Z', 'Z', 'Z', 'Z')), std::vector<uint8_t>(10, 0));
+  EXPECT_EQ(why(), AviDecoderError::kNoCodec);
+  write(AviWriter::Format(8, 8, 24), std::vector<uint8_t>(10, 7));  // shorter than a picture
+  EXPECT_EQ(why(), AviDecoderError::kNoPicture);
+  EXPECT_STREQ(AviDecoderErrorText(AviDecoderError::kNoCodec), "no decoder for the codec tag");
+}

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "classBMPAVI.h"
-#include "filereader.h"
 #include "sourceprobe.h"
 #include "testutil.h"
 
@@ -197,7 +196,10 @@ void Retag(std::vector<uint8_t>& avi, const SurveyCase& c) {
     auto put32 = [&](size_t at, uint32_t v) {
       for (int i = 0; i < 4; ++i) avi[at + i] = static_cast<uint8_t>(v >> (8 * i));
     };
-    auto le32 = [&](size_t at) { return Le32(avi.data() + at); };
+    auto le32 = [&](size_t at) {
+      return uint32_t{avi[at]} | uint32_t{avi[at + 1]} << 8 | uint32_t{avi[at + 2]} << 16 |
+             uint32_t{avi[at + 3]} << 24;
+    };
     const size_t junk = strf + 8 + le32(strf + 4);
     ASSERT_EQ(text.compare(junk, 4, "JUNK"), 0);
     ASSERT_GE(le32(junk + 4), 64u);
