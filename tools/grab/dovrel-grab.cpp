@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -138,13 +139,15 @@ int main(int argc, char** argv) {
 
   ::mkdir(allDir.c_str(), 0777);
   const bool progress = ::isatty(STDERR_FILENO);
+  // Numbers padded to the last one's width (at least 5), so that names sort in position order.
+  const int digits = std::max(5, static_cast<int>(std::to_string(last).size()));
   for (int32_t p = 0; p <= last; ++p) {  // last < 2^31 - 1: p cannot overflow
     Fetch(source, p, whole, priority);
-    char name[32];
-    std::snprintf(name, sizeof name, "/pos-%05d.bmp", p);
+    const std::string number = std::to_string(p);
+    const std::string name = "/pos-" + std::string(digits - number.size(), '0') + number + ".bmp";
     if (source.WriteToBMPFile(allDir + name) != kTrue) {
       std::fprintf(stderr, "%sdovrel-grab: could not write %s%s\n", progress ? "\n" : "",
-                   allDir.c_str(), name);
+                   allDir.c_str(), name.c_str());
       return 1;
     }
     if (progress) std::fprintf(stderr, "\r%d/%d", p + 1, last + 1);
