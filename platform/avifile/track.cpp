@@ -118,8 +118,10 @@ void Track::ApplyPaletteChange(const AviPaletteChange& change) {
   const size_t n = std::min<size_t>(reader_.Check(chunk), sizeof b);
   if (n < 4 || !reader_.ReadFront(chunk, b, n)) return;  // damaged: the colours stay
   const size_t first = b[0], count = b[1] ? b[1] : 256;
-  // Entries past the 256th, or past the chunk's end, are not there.
-  const size_t entries = std::min({count, (n - 4) / 4, 256 - first});
+  // One that runs past the 256th entry is malformed: ffmpeg applies none of it, nor do we.
+  // Entries past the chunk's end are not there.
+  if (first + count > 256) return;
+  const size_t entries = std::min(count, (n - 4) / 4);
   for (size_t i = 0; i < entries; ++i) {
     const uint8_t* e = b + 4 + 4 * i;  // red, green, blue, flags
     current_[first + i] = 0xFF000000u | uint32_t{e[0]} << 16 | uint32_t{e[1]} << 8 | e[2];
