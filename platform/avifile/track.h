@@ -80,8 +80,9 @@ class Track {
   std::shared_ptr<const Palette> palette_;  // the format's; null without one
   const std::vector<AviPaletteChange>& changes_;
   // The palette with the first `applied_` changes applied, and copies of it every
-  // kPaletteSnapshotEvery changes, so that a jump back reads at most that many changes.
-  static constexpr size_t kPaletteSnapshotEvery = 256;
+  // kPaletteSnapshotEvery changes, so that a jump back reads at most that many changes (the
+  // copies of kMaxPaletteChanges changes take 1 MB).
+  static constexpr size_t kPaletteSnapshotEvery = 64;
   Palette current_{};
   size_t applied_ = 0;
   std::vector<Palette> snapshots_;

@@ -34,6 +34,18 @@ std::vector<Clip> ClipsThatTrustNoFlag(const TempDir& dir) {
     clips.push_back({dir.File("palette" + std::to_string(static_cast<int>(kind)) + ".avi"), 16, 8});
     WritePaletteClip(clips.back().path, kind);
   }
+  // A change of one entry before each of 150 frames: the palette of a position is worked out
+  // from copies kept along the way.
+  clips.push_back({dir.File("palette-fade.avi"), 4, 1});
+  std::vector<uint8_t> format = AviWriter::Format(4, 1, 8);
+  format.resize(40 + 1024, 0x40);
+  AviWriter fade(clips.back().path, format);
+  for (uint32_t f = 0; f < 150; ++f) {
+    fade.AddPaletteChange(AviWriter::PaletteChange(static_cast<uint8_t>(f), {f * 0x010305}));
+    fade.AddFrame({static_cast<uint8_t>(f), static_cast<uint8_t>(f / 2),
+                   static_cast<uint8_t>(f * 7 % 150), 200});
+  }
+  EXPECT_TRUE(fade.Close());
   clips.push_back({dir.File("ffmpeg-pal8.avi"), 32, 24});
   EXPECT_TRUE(MakeFfmpegClip(clips.back().path, 32, 24, 8,
                              {"-filter_complex",
