@@ -94,7 +94,8 @@ void AddPaletteChange(std::vector<AviPaletteChange>& changes, uint64_t data, uin
 
 // Whether a stream's format has a colour table that palette changes could change.
 bool HasColourTable(const AviStreamData& st) {
-  return st.IsVideo() && st.format.size() >= 16 && Le16(st.format.data() + 14) <= 8;
+  const uint16_t bits = st.format.size() >= 16 ? Le16(st.format.data() + 14) : 0;
+  return st.IsVideo() && bits >= 1 && bits <= 8;
 }
 
 class Parser {
