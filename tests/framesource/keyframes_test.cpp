@@ -75,10 +75,11 @@ TEST(EveryFile, APositionShowsTheSamePictureWhetherReachedByAJumpOrByStepping) {
     // The file as written (idx1), and our writer's copies indexed by OpenDML and by nothing.
     for (const char* kind : {"", ".opendml.avi", ".unindexed.avi"}) {
       const std::string path = clip.path + kind;
-      if (*kind)
+      if (*kind) {
         EXPECT_TRUE(RemuxAvi(
             clip.path, path,
             kind[1] == 'o' ? AviWriterOptions::Index::kOpenDml : AviWriterOptions::Index::kNone));
+      }
       MessageRecorder messages;
       classBMPAVI source;
       if (source.GetEnable(path) != kFalse) {
