@@ -313,6 +313,7 @@ void WritePaletteClip(const std::string& path, PaletteClip kind) {
       keys.push_back(b[e + 4] & 0x10);
   AviWriterOptions options;
   options.index = index;
+  options.riffLimit = 4096;  // OpenDML: a few AVIX RIFFs even for these small files
   options.fccHandler = Le32At(b, strh + 12);
   options.scale = Le32At(b, strh + 28);
   options.rate = Le32At(b, strh + 32);

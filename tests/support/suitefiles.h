@@ -49,7 +49,8 @@ enum class PaletteClip { kRaw8, kRaw4, kRle8 };
 void WritePaletteClip(const std::string& path, PaletteClip kind);
 
 // Our writer's copy of an AVI file of one RIFF and one video stream: its format, handler, rate,
-// frames, their flags in idx1 (every frame a key without one) and palette changes.
+// frames, their flags in idx1 (every frame a key without one) and palette changes; with OpenDML,
+// a RIFF every 4 KB.
 ::testing::AssertionResult RemuxAvi(const std::string& from, const std::string& to,
                                     AviWriterOptions::Index index);
 // Flags every entry of the file's idx1 (its last chunk) a keyframe.
