@@ -1,7 +1,7 @@
 // Writes the fuzzer's seed corpus into a folder: small well-formed AVI files of every layout our
 // writer knows (each DIB depth, either row order, idx1 relative and absolute, no index, OpenDML
-// with several RIFFs, audio first, dropped frames), and, when the ffmpeg command is there, one
-// tiny file per compressed format the library decodes and a type-1 DV file.
+// with several RIFFs, audio first, dropped frames, palette changes), and, when the ffmpeg command
+// is there, one tiny file per compressed format the library decodes and a type-1 DV file.
 //   dovrel-make-seeds OUTDIR
 #include <sys/stat.h>
 
@@ -91,6 +91,18 @@ int main(int argc, char** argv) {
   ok &= WriteRaw(dir + "/dropped.avi", 8, 4, 24, 6, {}, BI_RGB, -1, true);
   ok &= WriteRaw(dir + "/odml.avi", 16, 8, 24, 8, odml);
   ok &= WriteRaw(dir + "/odml-audio.avi", 8, 8, 24, 6, odmlAudio);
+  // Palette changes before frames, listed in idx1 or, with OpenDML, found by a walk of movi.
+  for (const AviWriterOptions& o : {AviWriterOptions{}, odml}) {
+    std::vector<uint8_t> format = AviWriter::Format(8, 4, 8);
+    format.resize(40 + 64, 0x20);
+    AviWriter writer(dir + (o.index == odml.index ? "/pal8-changes-odml.avi" : "/pal8-changes.avi"),
+                     format, o);
+    for (uint32_t f = 0; f < 3; ++f) {
+      writer.AddPaletteChange(AviWriter::PaletteChange(static_cast<uint8_t>(f), {0x102030 * f, 1}));
+      writer.AddFrame(Pattern(32, static_cast<int>(f)));
+    }
+    ok &= writer.Close();
+  }
   if (!ok) {
     std::fprintf(stderr, "dovrel-make-seeds: writing into %s failed\n", dir.c_str());
     return 1;

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "filereader.h"
 #include "avifile.h"
 #include "dib.h"
+#include "filereader.h"
 
 // Limits against hostile or damaged headers. Nothing is allocated or read on a header's word
 // beyond these, and every offset is checked against the file before it is used: what is read
@@ -47,6 +47,19 @@ struct AviChunk {
 #pragma pack(pop)
 static_assert(sizeof(AviChunk) == 12 && kMaxChunkBytes < (1u << 31));
 
+// A palette change (a "##pc" chunk: first entry, number of entries (0 = 256), flags, then the
+// entries as red, green, blue, flags). It holds from the stream's first chunk after it on, as
+// in ffmpeg, until the next change.
+struct AviPaletteChange {
+  uint64_t offset = 0;    // file offset of the chunk's data
+  uint32_t size = 0;      // bytes of data
+  uint32_t position = 0;  // the stream's first position it holds for
+};
+// A capture of a game's palette fades may change colours every frame: 65,536 changes are half an
+// hour of that at 30 frames a second. Later ones are not applied. 16 bytes each here; the track
+// reads their colours only when a picture needs them.
+inline constexpr uint32_t kMaxPaletteChanges = 1u << 16;  // per stream
+
 // Type-1 DV: one interleaved stream whose chunks each hold a whole DV frame with its audio.
 inline constexpr uint32_t kStreamTypeIavs = MakeFourCC('i', 'a', 'v', 's');
 
@@ -59,7 +72,8 @@ struct AviStreamData {
   uint32_t dwLength = 0;         // as declared: not trusted, the index decides
   std::vector<uint8_t> format;   // the strf chunk's bytes (at most kMaxFormatBytes); iavs: below
   std::vector<AviChunk> chunks;  // one per position, in position order
-  bool keyframesKnown = true;    // false when the index was rebuilt (every chunk then a key)
+  std::vector<AviPaletteChange> paletteChanges;  // in stream order
+  bool keyframesKnown = true;  // false when the index was rebuilt (every chunk then a key)
 
   bool IsVideo() const { return fccType == streamtypeVIDEO || fccType == kStreamTypeIavs; }
 };

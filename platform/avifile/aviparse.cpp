@@ -76,9 +76,26 @@ int StreamOfChunkId(uint32_t id) {
 
 namespace {
 
-// Palette changes ("##pc") are not positions of a stream.
+// Palette changes ("##pc") are not positions of a stream: they change the colours of the
+// positions after them.
 bool IsPaletteChange(uint32_t id) {
   return ((id >> 16) & 0xFFFF) == ('p' | 'c' << 8);
+}
+
+// A palette change of at most 256 entries after its 4-byte header is longer than this: its
+// colours are read only this far.
+constexpr uint32_t kPaletteChangeBytes = 4 + 256 * 4;
+
+void AddPaletteChange(std::vector<AviPaletteChange>& changes, uint64_t data, uint32_t size,
+                      size_t position) {
+  if (size >= 4 && changes.size() < kMaxPaletteChanges)
+    changes.push_back({data, std::min(size, kPaletteChangeBytes), static_cast<uint32_t>(position)});
+}
+
+// Whether a stream's format has a colour table that palette changes could change.
+bool HasColourTable(const AviStreamData& st) {
+  const uint16_t bits = st.format.size() >= 16 ? Le16(st.format.data() + 14) : 0;
+  return st.IsVideo() && bits >= 1 && bits <= 8;
 }
 
 class Parser {
@@ -122,7 +139,7 @@ class Parser {
     if (needIdx1 && idx1_.end > idx1_.begin && !sawAvix_) ReadIdx1();
     bool needScan = false;
     for (size_t s = 0; s < out_->streams.size(); ++s)
-      if (NeedsScan(s)) needScan = true;
+      if (NeedsScan(s) || NeedsPaletteScan(s)) needScan = true;
     if (needScan) Scan();
     for (size_t s = 0; s < out_->streams.size(); ++s)
       if (out_->streams[s].fccType == kStreamTypeIavs)
@@ -305,6 +322,7 @@ class Parser {
     uint64_t base = 0;
     bool baseFound = false;
     std::vector<std::vector<AviChunk>> perStream(out_->streams.size());
+    std::vector<std::vector<AviPaletteChange>> changes(out_->streams.size());
     std::vector<uint8_t> piece;
     constexpr uint64_t kPerPiece = kIndexPieceBytes / 16;
     for (uint64_t first = 0; first < total; first += kPerPiece) {
@@ -328,8 +346,14 @@ class Parser {
           }
           if (!baseFound) return;  // the first entry points at nothing: not usable
         }
-        if (IsPaletteChange(id) || s >= static_cast<int>(perStream.size())) continue;
+        if (s >= static_cast<int>(perStream.size())) continue;
         uint64_t data = base + Le32(e + 8) + 8;
+        if (IsPaletteChange(id)) {
+          // One that points outside the file is left out; the pictures are still indexed.
+          if (data <= f_.size() && size <= f_.size() - data)
+            AddPaletteChange(changes[s], data, size, perStream[s].size());
+          continue;
+        }
         if (data > f_.size() || size > f_.size() - data || size > kMaxChunkBytes) return;
         if (perStream[s].size() < kMaxPositions)
           perStream[s].push_back({data, size, (flags & AVIIF_KEYFRAME) != 0});
@@ -338,6 +362,7 @@ class Parser {
     for (size_t s = 0; s < perStream.size(); ++s) {
       if (scratch_[s].indexSource != IndexSource::kNone) continue;
       out_->streams[s].chunks = std::move(perStream[s]);
+      out_->streams[s].paletteChanges = std::move(changes[s]);
       scratch_[s].indexSource = IndexSource::kIdx1;
     }
   }
@@ -348,14 +373,32 @@ class Parser {
     return scratch_[s].indexSource == IndexSource::kNone || (st.IsVideo() && st.chunks.empty());
   }
 
-  // Rebuilds the positions of every stream without a usable index from the chunks themselves.
+  // An OpenDML index lists one kind of chunk per stream: a stream with a colour table finds its
+  // palette changes by a walk through the movi lists.
+  bool NeedsPaletteScan(size_t s) const {
+    return scratch_[s].indexSource == IndexSource::kOpenDml && HasColourTable(out_->streams[s]);
+  }
+
+  // Rebuilds the positions of every stream without a usable index from the chunks themselves,
+  // and finds the palette changes an OpenDML index leaves out.
   void Scan() {
     std::vector<std::vector<AviChunk>> perStream(out_->streams.size());
-    for (const Span& m : movi_) ScanList({m.begin + 4, m.end}, 1, perStream);
+    std::vector<std::vector<AviPaletteChange>> changes(out_->streams.size());
+    for (const Span& m : movi_) ScanList({m.begin + 4, m.end}, 1, perStream, changes);
     for (size_t s = 0; s < perStream.size(); ++s) {
-      if (!NeedsScan(s)) continue;
       AviStreamData& st = out_->streams[s];
+      if (NeedsPaletteScan(s)) {
+        // A change holds from the first of the index's chunks after it in the file.
+        for (AviPaletteChange& c : changes[s])
+          c.position = static_cast<uint32_t>(
+              std::lower_bound(st.chunks.begin(), st.chunks.end(), c.offset,
+                               [](const AviChunk& a, uint64_t at) { return a.offset < at; }) -
+              st.chunks.begin());
+        st.paletteChanges = std::move(changes[s]);
+      }
+      if (!NeedsScan(s)) continue;
       st.chunks = std::move(perStream[s]);
+      st.paletteChanges = std::move(changes[s]);
       st.keyframesKnown = false;
       for (AviChunk& c : st.chunks) c.keyframe = true;
       scratch_[s].indexSource = IndexSource::kScan;
@@ -363,7 +406,8 @@ class Parser {
   }
 
   // False when the list's chunks stop making sense; what came before is kept.
-  bool ScanList(Span span, int depth, std::vector<std::vector<AviChunk>>& perStream) {
+  bool ScanList(Span span, int depth, std::vector<std::vector<AviChunk>>& perStream,
+                std::vector<std::vector<AviPaletteChange>>& changes) {
     uint64_t at = span.begin;
     ChunkHeader h;
     while (ReadHeader(f_, at, span.end, &h)) {
@@ -371,11 +415,14 @@ class Parser {
       if (h.id == kLIST) {
         uint8_t type[4];
         if (h.size >= 4 && f_.ReadAt(h.data, type, 4) && Le32(type) == kRec &&
-            depth < kMaxListDepth && !ScanList({h.data + 4, h.data + h.size}, depth + 1, perStream))
+            depth < kMaxListDepth &&
+            !ScanList({h.data + 4, h.data + h.size}, depth + 1, perStream, changes))
           return false;
       } else {
         int s = StreamOfChunkId(h.id);
-        if (s >= 0 && !IsPaletteChange(h.id) && s < static_cast<int>(perStream.size())) {
+        if (s >= 0 && IsPaletteChange(h.id) && s < static_cast<int>(perStream.size())) {
+          AddPaletteChange(changes[s], h.data, h.size, perStream[s].size());
+        } else if (s >= 0 && s < static_cast<int>(perStream.size())) {
           if (h.size > kMaxChunkBytes) return false;
           if (perStream[s].size() < kMaxPositions) perStream[s].push_back({h.data, h.size, true});
         } else if (!IsPrintable(h.id)) {

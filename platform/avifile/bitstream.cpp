@@ -1,9 +1,12 @@
 // What the decoders and the keyframe truth need to know of codec bitstreams without decoding
-// them: MPEG-4 part 2 picture types, H.264 IDR slices and the picture size of H.264 sequence
+// them: picture types, whether a picture stands alone, and the picture size of H.264 sequence
 // parameter sets.
 #include "bitstream.h"
 
 #include <algorithm>
+#include <cstdint>
+
+#include "filereader.h"  // Le16
 
 int Mpeg4VopType(const uint8_t* p, size_t n) {
   for (size_t i = 0; i + 4 < n; ++i)
@@ -56,11 +59,10 @@ struct BitReader {
   }
 };
 
-// Pixels of the picture an H.264 sequence parameter set declares (its NAL unit without the
-// header byte), or -1 when it cannot be read.
-int64_t H264SpsPixels(const uint8_t* nal, size_t n) {
-  std::vector<uint8_t> rbsp;  // without the bytes that escape start codes
-  for (size_t i = 0, zeros = 0; i < n && rbsp.size() < 4096; ++i) {
+// The first bytes of an H.264 NAL unit's payload without the bytes that escape start codes.
+std::vector<uint8_t> Rbsp(const uint8_t* nal, size_t n, size_t limit) {
+  std::vector<uint8_t> rbsp;
+  for (size_t i = 0, zeros = 0; i < n && rbsp.size() < limit; ++i) {
     if (zeros >= 2 && nal[i] == 3) {
       zeros = 0;
       continue;
@@ -68,6 +70,38 @@ int64_t H264SpsPixels(const uint8_t* nal, size_t n) {
     zeros = nal[i] == 0 ? zeros + 1 : 0;
     rbsp.push_back(nal[i]);
   }
+  return rbsp;
+}
+
+// Calls visit(nal, bytes) for each NAL unit of H.264 data (Annex B, or NAL units with
+// lengthSize-byte lengths) until it returns false.
+template <typename Visit>
+void ForEachNal(const uint8_t* p, size_t n, size_t lengthSize, Visit visit) {
+  if (lengthSize) {
+    for (size_t i = 0; i + lengthSize <= n;) {
+      size_t len = 0;
+      for (size_t b = 0; b < lengthSize; ++b) len = len << 8 | p[i + b];
+      i += lengthSize;
+      const size_t end = std::min(n, i + std::min(len, n - i));
+      if ((i < end && !visit(p + i, end - i)) || len > n - i) return;
+      i += len;
+    }
+    return;
+  }
+  size_t start = SIZE_MAX;
+  for (size_t i = 0; i + 3 <= n; ++i) {
+    if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1) continue;
+    if (start != SIZE_MAX && start < i && !visit(p + start, i - start)) return;
+    start = i + 3;
+    i += 2;
+  }
+  if (start != SIZE_MAX && start < n) visit(p + start, n - start);
+}
+
+// Pixels of the picture an H.264 sequence parameter set declares (its NAL unit without the
+// header byte), or -1 when it cannot be read.
+int64_t H264SpsPixels(const uint8_t* nal, size_t n) {
+  const std::vector<uint8_t> rbsp = Rbsp(nal, n, 4096);
   BitReader r{rbsp};
   const uint32_t profile = r.U(8);
   r.U(16), r.Ue();  // constraints, level, id
@@ -109,37 +143,188 @@ int64_t H264SpsPixels(const uint8_t* nal, size_t n) {
 
 int64_t H264LargestSps(const uint8_t* p, size_t n, size_t lengthSize) {
   int64_t largest = 0;
-  auto nal = [&](size_t at, size_t end) {
-    if (at < end && (p[at] & 0x1F) == 7)
-      largest = std::max(largest, H264SpsPixels(p + at + 1, end - at - 1));
-  };
-  if (lengthSize) {
-    for (size_t i = 0; i + lengthSize <= n;) {
-      size_t len = 0;
-      for (size_t b = 0; b < lengthSize; ++b) len = len << 8 | p[i + b];
-      i += lengthSize;
-      nal(i, std::min(n, i + len));
-      if (len > n - i) break;
-      i += len;
-    }
-    return largest;
-  }
-  size_t start = SIZE_MAX;
-  for (size_t i = 0; i + 3 <= n; ++i) {
-    if (p[i] != 0 || p[i + 1] != 0 || p[i + 2] != 1) continue;
-    if (start != SIZE_MAX) nal(start, i);
-    start = i + 3;
-    i += 2;
-  }
-  if (start != SIZE_MAX) nal(start, n);
+  ForEachNal(p, n, lengthSize, [&](const uint8_t* nal, size_t bytes) {
+    if ((nal[0] & 0x1F) == 7) largest = std::max(largest, H264SpsPixels(nal + 1, bytes - 1));
+    return true;
+  });
   return largest;
 }
 
+namespace {
+
+uint32_t Be16(const uint8_t* p) {
+  return uint32_t{p[0]} << 8 | p[1];
+}
+uint32_t Be24(const uint8_t* p) {
+  return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+}
+
+// An IDR picture, a recovery point (SEI message 6) or a picture whose first slice is intra-coded.
+bool H264IsKey(const uint8_t* p, size_t n, size_t lengthSize) {
+  bool key = false;
+  ForEachNal(p, n, lengthSize, [&](const uint8_t* nal, size_t bytes) {
+    switch (nal[0] & 0x1F) {
+      case 5:
+        key = true;
+        return false;
+      case 6: {
+        size_t i = 1, type = 0;
+        for (; i < bytes && nal[i] == 0xFF; ++i) type += 255;
+        key = i < bytes && type + nal[i] == 6;
+        return !key;
+      }
+      case 1: {
+        const std::vector<uint8_t> rbsp = Rbsp(nal + 1, bytes - 1, 16);
+        BitReader r{rbsp};
+        r.Ue();  // the slice's first macroblock
+        const uint32_t type = r.Ue() % 5;
+        key = r.ok && (type == 2 || type == 4);  // I or SI
+        return false;
+      }
+      default:
+        return true;
+    }
+  });
+  return key;
+}
+
+// The first picture header's coding type is I.
+bool Mpeg12IsIntra(const uint8_t* p, size_t n) {
+  for (size_t i = 0; i + 5 < n; ++i)
+    if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] == 0)
+      return ((p[i + 5] >> 3) & 7) == 1;
+  return false;
+}
+
+// A frame (10 bytes of header, then up to 32 strips, each codebook chunks and then its image
+// chunk) that sets every row, and every strip of it coded whole (an image chunk 0x30, or 0x32 of
+// v1 vectors only; 0x31 skips blocks) from codebooks set in this frame: by a whole-codebook
+// chunk (0x20, 0x24 for v4; 0x22, 0x26 for v1) or taken from the strip before, which strips do
+// unless bit 0 of the frame's flags keeps each strip's codebooks from the frame before.
+bool CinepakIsKey(const uint8_t* p, size_t n, int width, int height) {
+  if (n < 10 || Be24(p + 1) != n) return false;  // Sega FILM variants: not worth the risk
+  const bool ownCodebooks = p[0] & 1;
+  const size_t strips = std::min<size_t>(Be16(p + 8), 32);
+  int64_t covered = 0;  // rows set by the strips so far, from the top
+  bool v4Before = false, v1Before = false;
+  size_t at = 10;
+  for (size_t i = 0; i < strips; ++i) {
+    const uint8_t* strip = p + at;
+    const size_t size = at + 12 <= n ? Be24(strip + 1) : 0;
+    if (size < 12 || size > n - at) return false;
+    // A strip's top of 0 means: below the strip before, its bottom then a height.
+    const int64_t top = Be16(strip + 4) ? Be16(strip + 4) : covered;
+    const int64_t bottom = Be16(strip + 4) ? Be16(strip + 8) : covered + Be16(strip + 8);
+    if (top > covered || Be16(strip + 6) != 0 || Be16(strip + 10) < static_cast<uint32_t>(width))
+      return false;
+    covered = std::max(covered, bottom);
+    bool v4 = !ownCodebooks && i > 0 && v4Before, v1 = !ownCodebooks && i > 0 && v1Before;
+    int image = 0;
+    for (size_t c = at + 12; c + 4 <= at + size && !image;) {
+      const size_t bytes = Be24(p + c + 1);
+      if (bytes < 4) return false;
+      switch (p[c]) {
+        case 0x20:
+        case 0x24:
+          v4 = true;
+          break;
+        case 0x22:
+        case 0x26:
+          v1 = true;
+          break;
+        case 0x30:
+        case 0x31:
+        case 0x32:
+          image = p[c];
+          break;
+      }
+      c += bytes;
+    }
+    if (!(image == 0x30 && v4 && v1) && !(image == 0x32 && v1)) return false;
+    v4Before = v4, v1Before = v1;
+    at += size;
+  }
+  return strips > 0 && covered >= height;
+}
+
+// Every 4x4 block coded: none skipped (codes 0x84xx to 0x87xx), none left without its data.
+bool MsVideo1IsKey(const uint8_t* p, size_t n, int width, int height, bool eightBit) {
+  const int64_t blocks = int64_t{width / 4} * (height / 4);
+  size_t at = 0;
+  for (int64_t b = 0; b < blocks; ++b) {
+    if (n - at < 2) return false;
+    const uint8_t code = p[at + 1];  // the high byte of the block's code
+    at += 2;
+    if ((code & 0xFC) == 0x84) return false;
+    size_t colours = 0;  // bytes of colours after the code
+    if (eightBit)
+      colours = code < 0x80 ? 2 : code >= 0x90 ? 8 : 0;
+    else if (code < 0x80)
+      colours = n - at >= 2 && (Le16(p + at) & 0x8000) ? 16 : 4;
+    if (colours > n - at) return false;
+    at += colours;
+  }
+  return true;
+}
+
+// Every pixel of every line written: no delta codes, no line ended short, no run past a line's
+// end (libavcodec drops such runs). A packet of a whole uncompressed picture is one too.
+bool MsRleIsKey(const uint8_t* p, size_t n, int width, int height, int bits) {
+  const int64_t stride = (int64_t{width} * bits + 31) / 32 * 4;
+  if (static_cast<int64_t>(n) == stride * height) return true;
+  int64_t x = 0, lines = 0;
+  for (size_t i = 0; i + 2 <= n && lines < height;) {
+    const uint8_t count = p[i], code = p[i + 1];
+    i += 2;
+    if (count > 0 || code >= 3) {  // a run of one value, or literal pixels padded to 16 bits
+      const int64_t pixels = count > 0 ? count : code;
+      if (x + pixels > width) return false;
+      x += pixels;
+      if (count == 0) {
+        const size_t bytes = bits == 8 ? code : (code + 1u) / 2;
+        i += bytes + (bytes & 1);
+      }
+    } else if (code == 2) {
+      return false;                   // a delta: the pixels it passes keep the picture before
+    } else if (x > 0 || code == 0) {  // the end of a line, or of the picture after a line
+      if (x < width) return false;
+      ++lines, x = 0;
+      if (code == 1) break;
+    } else {
+      break;  // the end of the picture
+    }
+  }
+  return lines >= height || (lines == height - 1 && x == width);
+}
+
+}  // namespace
+
 std::function<bool(const uint8_t*, size_t)> KeyframeTest(AVCodecID id,
-                                                         const std::vector<uint8_t>& extradata) {
-  if (id == AV_CODEC_ID_MPEG4)
-    return [](const uint8_t* p, size_t n) { return Mpeg4VopType(p, n) == 0; };
-  if (id == AV_CODEC_ID_H264)
-    return [extradata](const uint8_t* p, size_t n) { return H264HasIdr(p, n, extradata); };
-  return nullptr;
+                                                         const std::vector<uint8_t>& extradata,
+                                                         int width, int height, int bitsPerPixel) {
+  switch (id) {
+    case AV_CODEC_ID_MPEG4:
+      return [](const uint8_t* p, size_t n) { return Mpeg4VopType(p, n) == 0; };
+    case AV_CODEC_ID_H264: {
+      const size_t lengthSize =
+          extradata.size() > 4 && extradata[0] == 1 ? (extradata[4] & 3) + 1 : 0;
+      return [lengthSize](const uint8_t* p, size_t n) { return H264IsKey(p, n, lengthSize); };
+    }
+    case AV_CODEC_ID_MPEG1VIDEO:
+    case AV_CODEC_ID_MPEG2VIDEO:
+      return Mpeg12IsIntra;
+    case AV_CODEC_ID_CINEPAK:
+      return [=](const uint8_t* p, size_t n) { return CinepakIsKey(p, n, width, height); };
+    case AV_CODEC_ID_MSVIDEO1:
+      return [=](const uint8_t* p, size_t n) {
+        return MsVideo1IsKey(p, n, width, height, bitsPerPixel == 8);
+      };
+    case AV_CODEC_ID_MSRLE:
+      // libavcodec's RLE of 16 bits and more is rare enough to go by the index's flags.
+      if (bitsPerPixel != 4 && bitsPerPixel != 8) return nullptr;
+      return
+          [=](const uint8_t* p, size_t n) { return MsRleIsKey(p, n, width, height, bitsPerPixel); };
+    default:
+      return nullptr;
+  }
 }

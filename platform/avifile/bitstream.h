@@ -1,4 +1,10 @@
 // Codec bitstream tests: read from a packet's bytes, never by decoding it.
+//
+// Keyframes, by codec family: MPEG-4 part 2 an I-VOP; H.264 an IDR picture, a recovery point or
+// an intra-coded picture (the decoder takes the leading pictures of the last two from the GOP
+// before); MPEG-1/2 an I picture; Cinepak a frame whose strips cover the picture, each coded
+// whole with codebooks of its own; MS Video-1 a frame without skipped blocks; MS RLE a picture
+// that writes every pixel (no delta codes, no line left short). Intra-only codecs need no test.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +24,9 @@ bool H264HasIdr(const uint8_t* p, size_t size, const std::vector<uint8_t>& extra
 // units with lengthSize-byte lengths); 0 when there is none.
 int64_t H264LargestSps(const uint8_t* p, size_t n, size_t lengthSize);
 
-// Whether a packet starts a picture decoding can start at, for the codecs whose bitstream tells
-// (an I-VOP of MPEG-4 part 2, an IDR picture of H.264); null for the others.
+// Whether a packet holds a picture that needs nothing of the pictures before it, for the codecs
+// whose bitstream tells; null for the others (their index's flags are taken as they are). The
+// picture's size and bits per pixel are the stream format's.
 std::function<bool(const uint8_t*, size_t)> KeyframeTest(AVCodecID id,
-                                                         const std::vector<uint8_t>& extradata);
+                                                         const std::vector<uint8_t>& extradata,
+                                                         int width, int height, int bitsPerPixel);

@@ -115,7 +115,7 @@ class RawDibDecoder : public FrameDecoder {
 FrameDecoder::FrameDecoder(const FileReader& file, const AviStreamData& stream, int streamNumber,
                            const StreamFormat& format)
     : reader_(file, streamNumber),
-      track_(stream, format.palette),
+      track_(stream, format.palette, reader_),
       width_(format.width),
       height_(format.height),
       stride_(DibStride(format.width, 24)) {}

@@ -118,9 +118,10 @@ class LibavDecoder : public FrameDecoder {
     const AVCodecDescriptor* desc = avcodec_descriptor_get(id_);
     intraOnly_ = desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
     reorder_ = desc && (desc->props & AV_CODEC_PROP_REORDER);
-    // An index rebuilt from the chunks says nothing of keyframes: where the bitstream can tell,
-    // the track asks it.
-    track().SetKeyframes(intraOnly_, KeyframeTest(id_, extradata_), &reader());
+    // Indexes flag keyframes that are none (an inter-coded Cinepak frame, ...), and a rebuilt one
+    // flags nothing: where the bitstream tells which pictures stand alone, the track asks it.
+    track().SetKeyframes(intraOnly_,
+                         KeyframeTest(id_, extradata_, width(), height(), h.biBitCount));
     return AviDecoderError::kNone;
   }
 
@@ -208,10 +209,13 @@ class LibavDecoder : public FrameDecoder {
     pkt_->size = static_cast<int>(packet.size);
     pkt_->pts = pkt_->dts = p;
     if (packet.keyframe) pkt_->flags |= AV_PKT_FLAG_KEY;
+    // The decoder keeps the palette it was given: it goes with the first packet after a seek and
+    // with the first packet a palette change holds for.
     const Palette* palette = track().PaletteAt(p);
-    if (palette && !s_.paletteSent) {
+    if (palette && (!s_.paletteSent || *palette != sentPalette_)) {
       if (uint8_t* side = av_packet_new_side_data(pkt_, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE)) {
         std::memcpy(side, palette->data(), AVPALETTE_SIZE);
+        sentPalette_ = *palette;
         s_.paletteSent = true;
       }
     }
@@ -403,6 +407,7 @@ class LibavDecoder : public FrameDecoder {
   };
   std::unique_ptr<uint8_t, AvFree> scratch_;  // top-down rows for widths swscale overruns
   std::vector<uint8_t> extradata_;
+  Palette sentPalette_{};     // the palette the decoder was last given
   bool checkSps_ = false;     // H.264: packets whose parameter sets declare too much are skipped
   size_t nalLengthSize_ = 0;  // bytes of each NAL unit's length (avcC), 0 for start codes
   bool reorder_ = false;      // pictures come out in another order than their packets

@@ -2,12 +2,21 @@
 
 #include <algorithm>
 
-Track::Track(const AviStreamData& stream, std::shared_ptr<const Palette> palette)
-    : chunks_(stream.chunks), keyframesKnown_(stream.keyframesKnown), palette_(std::move(palette)) {
+Track::Track(const AviStreamData& stream, std::shared_ptr<const Palette> palette,
+             PacketReader& reader)
+    : chunks_(stream.chunks),
+      reader_(reader),
+      keyframesKnown_(stream.keyframesKnown),
+      palette_(std::move(palette)),
+      changes_(stream.paletteChanges) {
   everyChunk_ =
       std::none_of(chunks_.begin(), chunks_.end(), [](const AviChunk& c) { return c.size == 0; });
   for (size_t i = 0; i < chunks_.size() && !everyChunk_; ++i)
     if (chunks_[i].size > 0) packets_.push_back(static_cast<int32_t>(i));
+  if (palette_ && !changes_.empty()) {
+    current_ = *palette_;
+    snapshots_.push_back(current_);
+  }
 }
 
 int32_t Track::PacketOfPosition(int32_t pos) const {
@@ -18,56 +27,103 @@ int32_t Track::PacketOfPosition(int32_t pos) const {
   return it == packets_.begin() ? 0 : static_cast<int32_t>(it - packets_.begin() - 1);
 }
 
-void Track::SetKeyframes(bool intraOnly, KeyTest test, PacketReader* reader) {
-  keyList_.clear();
+void Track::SetKeyframes(bool intraOnly, KeyTest test) {
+  everyPacketKey_ = intraOnly;
+  everyCandidate_ = false;
+  candidates_.clear();
   keyState_.clear();
-  if (intraOnly) {
-    keys_ = Keys::kEveryPacket;
-  } else if (!keyframesKnown_ && test && reader) {
-    keys_ = Keys::kVerified;
-    keyTest_ = std::move(test);
-    reader_ = reader;
-    keyState_.assign(static_cast<size_t>(PacketCount()), kUnknown);
+  startCandidate_ = lastFailed_ = 0;
+  keyTest_ = intraOnly ? nullptr : std::move(test);
+  if (intraOnly) return;
+  // An index that flags no packet at all says nothing of keyframes, as a rebuilt one.
+  bool flags = false;
+  for (int32_t p = 0; p < PacketCount() && keyframesKnown_ && !flags; ++p)
+    flags = Chunk(p).keyframe;
+  if (!flags && keyTest_) {
+    everyCandidate_ = true;
   } else {
-    keys_ = Keys::kListed;
-    for (int32_t p = 0; p < PacketCount(); ++p)
-      if (p == 0 || (keyframesKnown_ && Chunk(p).keyframe)) keyList_.push_back(p);
+    candidates_.push_back(0);
+    for (int32_t p = 1; p < PacketCount() && flags; ++p)
+      if (Chunk(p).keyframe) candidates_.push_back(p);
   }
+  if (keyTest_) keyState_.assign(CandidateCount(), kUnknown);
+}
+
+bool Track::IsStart(size_t i) {
+  if (i == 0 || !keyTest_) return true;  // nothing comes before packet 0
+  int8_t& state = keyState_[i];
+  if (state == kUnknown) {
+    Packet packet;
+    state = reader_.Read(Chunk(Candidate(i)), &packet) && keyTest_(packet.data, packet.size)
+                ? kKey
+                : kNotKey;
+  }
+  return state == kKey;
 }
 
 int32_t Track::KeyAtOrBefore(int32_t packet) {
-  switch (keys_) {
-    case Keys::kEveryPacket:
-      return packet;
-    case Keys::kVerified:
-      for (int32_t p = packet; p > 0; --p)
-        if (IsVerifiedKey(p)) return p;
-      return 0;
-    case Keys::kListed:
-      break;
+  if (everyPacketKey_) return packet;
+  if (packet <= 0 || CandidateCount() == 0) return 0;
+  // The last candidate at or before the packet (candidates begin with packet 0)...
+  const size_t asked =
+      everyCandidate_
+          ? static_cast<size_t>(packet)
+          : static_cast<size_t>(std::upper_bound(candidates_.begin(), candidates_.end(), packet) -
+                                candidates_.begin() - 1);
+  // ... and back from it to the first start, or into the stretch the last answer covers.
+  size_t i = asked;
+  auto known = [&] { return i >= startCandidate_ && i <= lastFailed_; };
+  while (i > 0 && !known() && !IsStart(i)) --i;
+  if (known()) {
+    i = startCandidate_;
+    lastFailed_ = std::max(lastFailed_, asked);
+  } else {
+    startCandidate_ = i;
+    lastFailed_ = asked;
   }
-  auto it = std::upper_bound(keyList_.begin(), keyList_.end(), packet);
-  return it == keyList_.begin() ? 0 : *(it - 1);
+  return Candidate(i);
 }
 
 int32_t Track::KeyBefore(int32_t key) {
-  switch (keys_) {
-    case Keys::kEveryPacket:
-      return key - 1;
-    case Keys::kVerified:
-      return key > 0 ? KeyAtOrBefore(key - 1) : -1;
-    case Keys::kListed:
-      break;
-  }
-  auto it = std::lower_bound(keyList_.begin(), keyList_.end(), key);
-  return it == keyList_.begin() ? -1 : *(it - 1);
+  if (everyPacketKey_) return key - 1;
+  return key > 0 ? KeyAtOrBefore(key - 1) : -1;
 }
 
-bool Track::IsVerifiedKey(int32_t p) {
-  int8_t& state = keyState_[static_cast<size_t>(p)];
-  if (state == kUnknown) {
-    Packet packet;
-    state = reader_->Read(Chunk(p), &packet) && keyTest_(packet.data, packet.size) ? kKey : kNotKey;
+const Palette* Track::PaletteAt(int32_t packet) {
+  if (!palette_ || changes_.empty()) return palette_.get();
+  // The changes in force: those whose position is at or before the packet's chunk.
+  const auto chunk = static_cast<uint32_t>(ChunkOfPacket(packet));
+  const size_t n = static_cast<size_t>(
+      std::upper_bound(changes_.begin(), changes_.end(), chunk,
+                       [](uint32_t c, const AviPaletteChange& x) { return c < x.position; }) -
+      changes_.begin());
+  // From the nearest copy at or before them, unless what is held is nearer.
+  const size_t copy = std::min(n / kPaletteSnapshotEvery, snapshots_.size() - 1);
+  if (n < applied_ || copy * kPaletteSnapshotEvery > applied_) {
+    current_ = snapshots_[copy];
+    applied_ = copy * kPaletteSnapshotEvery;
   }
-  return state == kKey;
+  while (applied_ < n) {
+    ApplyPaletteChange(changes_[applied_++]);
+    if (applied_ % kPaletteSnapshotEvery == 0 &&
+        applied_ / kPaletteSnapshotEvery == snapshots_.size())
+      snapshots_.push_back(current_);
+  }
+  return &current_;
+}
+
+void Track::ApplyPaletteChange(const AviPaletteChange& change) {
+  const AviChunk chunk{change.offset, change.size, 0};
+  uint8_t b[4 + 256 * 4];
+  const size_t n = std::min<size_t>(reader_.Check(chunk), sizeof b);
+  if (n < 4 || !reader_.ReadFront(chunk, b, n)) return;  // damaged: the colours stay
+  const size_t first = b[0], count = b[1] ? b[1] : 256;
+  // One that runs past the 256th entry is malformed: ffmpeg applies none of it, nor do we.
+  // Entries past the chunk's end are not there.
+  if (first + count > 256) return;
+  const size_t entries = std::min(count, (n - 4) / 4);
+  for (size_t i = 0; i < entries; ++i) {
+    const uint8_t* e = b + 4 + 4 * i;  // red, green, blue, flags
+    current_[first + i] = 0xFF000000u | uint32_t{e[0]} << 16 | uint32_t{e[1]} << 8 | e[2];
+  }
 }

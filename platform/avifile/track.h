@@ -18,8 +18,9 @@
 
 class Track {
  public:
-  // The stream's palette, if its format has one, is the palette of every packet.
-  Track(const AviStreamData& stream, std::shared_ptr<const Palette> palette);
+  // The stream's palette, if its format has one, holds until the stream's first palette change.
+  // The reader reads what the index leaves to the chunks: palette changes, keyframe tests.
+  Track(const AviStreamData& stream, std::shared_ptr<const Palette> palette, PacketReader& reader);
 
   int32_t PacketCount() const {
     return static_cast<int32_t>(everyChunk_ ? chunks_.size() : packets_.size());
@@ -28,41 +29,61 @@ class Track {
   // first show the first); -1 if pos is out of range or the stream has no packet.
   int32_t PacketOfPosition(int32_t pos) const;
   const AviChunk& Chunk(int32_t packet) const {
-    return chunks_[everyChunk_ ? packet : packets_[packet]];
+    return chunks_[static_cast<size_t>(ChunkOfPacket(packet))];
   }
 
-  // Whether a packet's bytes start a picture that decoding can start at.
+  // Whether a packet's bytes hold a picture that decoding can start at: one that needs nothing
+  // of the pictures before it.
   using KeyTest = std::function<bool(const uint8_t* data, size_t size)>;
   // Settles which packets decoding may start at, once the codec is known: every one of an
-  // intra-only codec; else those the index flags (packet 0 only, when the index was rebuilt
-  // and so says nothing), unless a bitstream test is given for a rebuilt index: then each
-  // packet is read for it at most once, as seeks ask, rather than decoded from the start.
-  void SetKeyframes(bool intraOnly, KeyTest test, PacketReader* reader);
+  // intra-only codec; else the candidates — the packets the index flags, or every packet where
+  // it flags none (a rebuilt index) — each of which must pass the codec's test where there is
+  // one. A candidate is read for it at most once, as seeks ask. Without a test and without flags
+  // only packet 0 is known to be a start: decoding goes from there.
+  void SetKeyframes(bool intraOnly, KeyTest test);
   int32_t KeyAtOrBefore(int32_t packet);  // 0 when none is
   int32_t KeyBefore(int32_t key);         // the key before a key packet, -1 when none is
 
-  // The palette in force at a packet, null for a stream without one. One for the whole stream
-  // today; palette-change chunks would be looked up here.
-  const Palette* PaletteAt(int32_t /*packet*/) const { return palette_.get(); }
+  // The palette in force at a packet: the format's, changed by every palette change at or before
+  // the packet's position; null for a stream without one. Valid until the next call.
+  const Palette* PaletteAt(int32_t packet);
 
  private:
-  bool IsVerifiedKey(int32_t packet);
+  int32_t ChunkOfPacket(int32_t packet) const { return everyChunk_ ? packet : packets_[packet]; }
+  size_t CandidateCount() const {
+    return everyCandidate_ ? static_cast<size_t>(PacketCount()) : candidates_.size();
+  }
+  int32_t Candidate(size_t i) const {
+    return everyCandidate_ ? static_cast<int32_t>(i) : candidates_[i];
+  }
+  bool IsStart(size_t candidate);
+  void ApplyPaletteChange(const AviPaletteChange& change);
 
   const std::vector<AviChunk>& chunks_;  // the stream's index, owned by the opened file
-  bool keyframesKnown_;                  // the index's flags are the keyframes
+  PacketReader& reader_;
+  bool keyframesKnown_;  // the index's flags are the keyframes
   // Chunk index of each non-empty chunk; left empty when no chunk is (packet = position), so
   // that a long capture without dropped frames costs no memory here.
   std::vector<int32_t> packets_;
   bool everyChunk_ = false;
 
-  enum class Keys { kEveryPacket, kListed, kVerified };
-  Keys keys_ = Keys::kListed;
-  std::vector<int32_t> keyList_;  // kListed: packets decoding may start at, in order
-  // kVerified: the codec's test, the reader it reads with, and each packet's answer.
-  KeyTest keyTest_;
-  PacketReader* reader_ = nullptr;
+  bool everyPacketKey_ = false;      // intra-only: no candidates, no tests
+  bool everyCandidate_ = false;      // every packet is a candidate
+  std::vector<int32_t> candidates_;  // else the candidates, in order, packet 0 first
+  KeyTest keyTest_;                  // null: every candidate is a start
   static constexpr int8_t kUnknown = -1, kNotKey = 0, kKey = 1;
-  std::vector<int8_t> keyState_;
+  std::vector<int8_t> keyState_;  // each candidate's answer, with a test
+  // The last answer, so that stepping past candidates that fail costs nothing: candidate
+  // startCandidate_ is a start and none after it up to lastFailed_ is.
+  size_t startCandidate_ = 0, lastFailed_ = 0;
 
   std::shared_ptr<const Palette> palette_;  // the format's; null without one
+  const std::vector<AviPaletteChange>& changes_;
+  // The palette with the first `applied_` changes applied, and copies of it every
+  // kPaletteSnapshotEvery changes, so that a jump back reads at most that many changes (the
+  // copies of kMaxPaletteChanges changes take 1 MB).
+  static constexpr size_t kPaletteSnapshotEvery = 64;
+  Palette current_{};
+  size_t applied_ = 0;
+  std::vector<Palette> snapshots_;
 };

@@ -57,11 +57,11 @@ TEST(Track, KeyframesVerifiedFromTheBitstreamAreTheIndexedOnes) {
     ASSERT_TRUE(format);
     const std::vector<uint8_t> codecData(scanned.format.begin() + format->codecDataFrom,
                                          scanned.format.begin() + format->codecDataTo);
-    Track byIndex(flagged, nullptr);
-    byIndex.SetKeyframes(false, nullptr, nullptr);
-    PacketReader reader(b.file, 0);
-    Track verified(scanned, nullptr);
-    verified.SetKeyframes(false, KeyframeTest(c.id, codecData), &reader);
+    PacketReader readerA(a.file, 0), reader(b.file, 0);
+    Track byIndex(flagged, nullptr, readerA);
+    byIndex.SetKeyframes(false, nullptr);
+    Track verified(scanned, nullptr, reader);
+    verified.SetKeyframes(false, KeyframeTest(c.id, codecData, 64, 48, 24));
 
     ASSERT_EQ(verified.PacketCount(), byIndex.PacketCount());
     const int32_t last = byIndex.PacketCount() - 1;

@@ -212,6 +212,22 @@ void AviWriter::AddFrame(const std::vector<uint8_t>& data, bool keyframe) {
   RecordFrame(at, static_cast<uint32_t>(data.size()), keyframe);
 }
 
+void AviWriter::AddPaletteChange(const std::vector<uint8_t>& data) {
+  if (!file_) return;
+  const uint64_t at = StartFrame();
+  const auto size = static_cast<uint32_t>(data.size());
+  PutChunk(ChunkId(VideoStream(), "pc"), data.data(), size);
+  if (firstRiff_) all_.push_back({VideoStream(), at + 8, size, false, true});
+}
+
+std::vector<uint8_t> AviWriter::PaletteChange(uint8_t first, const std::vector<uint32_t>& colours) {
+  std::vector<uint8_t> out = {first, static_cast<uint8_t>(colours.size()), 0, 0};  // 256 = 0
+  for (uint32_t c : colours)
+    out.insert(out.end(), {static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8),
+                           static_cast<uint8_t>(c), 0});
+  return out;
+}
+
 void AviWriter::AddSparseFrame(uint32_t bytes) {
   if (!file_) return;
   const uint64_t at = StartFrame();
@@ -290,8 +306,8 @@ void AviWriter::EndSegment() {
     Put32(static_cast<uint32_t>(16 * all_.size()));
     const uint64_t base = options_.idx1Absolute ? 0 : moviStart_;
     for (const Entry& e : all_) {
-      Put32(IdOf(e.stream));
-      Put32(e.key ? 0x10 : 0);
+      Put32(e.paletteChange ? ChunkId(e.stream, "pc") : IdOf(e.stream));
+      Put32(e.paletteChange ? 0x100 : e.key ? 0x10 : 0);  // AVIIF_NO_TIME, AVIIF_KEYFRAME
       Put32(static_cast<uint32_t>(e.dataPos - 8 - base));
       Put32(e.size);
     }

@@ -35,6 +35,9 @@ class AviWriter {
 
   bool ok() const { return file_ != nullptr && !failed_; }
   void AddFrame(const std::vector<uint8_t>& data, bool keyframe = true);  // empty = dropped frame
+  // A palette change ("##pc") for the frames after it, listed in idx1 as ffmpeg lists it (not
+  // in ix##, which lists one kind of chunk).
+  void AddPaletteChange(const std::vector<uint8_t>& data);
   // A keyframe of `bytes` bytes behind a real chunk header, its data a hole (zeros, no disk).
   void AddSparseFrame(uint32_t bytes);
   void AddAudio(uint32_t bytes);  // silent PCM, only with audioFirst
@@ -44,6 +47,8 @@ class AviWriter {
   // A BITMAPINFOHEADER as strf bytes.
   static std::vector<uint8_t> Format(int32_t width, int32_t height, uint16_t bitCount,
                                      uint32_t compression = BI_RGB, uint32_t sizeImage = 0);
+  // A palette change's data: entries from `first` on, each 0x00RRGGBB.
+  static std::vector<uint8_t> PaletteChange(uint8_t first, const std::vector<uint32_t>& colours);
   // The DVINFO record of a type-1 stream, from the auxiliary packs of its first DV frame.
   static std::vector<uint8_t> DvInfo(const std::vector<uint8_t>& firstFrame);
 
@@ -53,6 +58,7 @@ class AviWriter {
     uint64_t dataPos;
     uint32_t size;
     bool key;
+    bool paletteChange = false;
   };
   uint64_t Tell();
   void Seek(uint64_t at);
