@@ -1,8 +1,10 @@
 // Frame source speed: fetching frames against bare libavcodec on the same packets, field
-// separation against a plain copy, opening against the index size, and random access in a long
-// GOP against decoding from the keyframe. The files are made at start in a temporary folder.
+// separation against a plain copy, opening against the index size, random access in a long GOP
+// against decoding from the keyframe, and stepping backward through a long GOP against stepping
+// forward, with the memory that takes. The files are made at start in a temporary folder.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,6 +25,7 @@ extern "C" {
 
 #include "aviwriter.h"
 #include "classBMPAVI.h"
+#include "picturecache.h"
 #include "ratio.h"
 #include "sourceprobe.h"
 
@@ -115,6 +118,8 @@ void MakeFiles() {
   Ffmpeg(src + "-frames:v 60 -c:v dvvideo -pix_fmt yuv411p", "dv.avi");
   Ffmpeg(src + "-frames:v 60 -c:v mjpeg -q:v 3 -pix_fmt yuvj422p", "mjpeg.avi");
   Ffmpeg(src + "-frames:v 600 -c:v mpeg4 -bf 2 -g 250 -q:v 4", "mpeg4.avi");
+  Ffmpeg(src + "-frames:v 600 -c:v libx264 -preset fast -g 250 -sc_threshold 0 -pix_fmt yuv420p",
+         "h264.avi");
   MakeRaw("raw.avi", 60, 720, 480);
   // The same MPEG-4 clip cut off before its index, as a capture that stopped: keyframes unknown.
   {
@@ -373,18 +378,82 @@ void BM_Libav_FromKeyframeGop250(benchmark::State& state) {
   }
 }
 
+// ---- Stepping through a long GOP -------------------------------------------------------------
+
+// The GOP walked: positions 250 to 499 of the 720 x 480 clips with keyframes every 250 frames.
+constexpr int32_t kGopFirst = 250, kGopLast = 499;
+
+// One GOP a position at a time from a fresh open: forward from its first position, or backward
+// from its last (n, n - 1, ...), as holding an arrow key does. Time per GOP: the two compare step
+// for step.
+void BM_WalkGop(benchmark::State& state, const std::string& file, bool backward) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto source = std::make_unique<classBMPAVI>();
+    if (source->GetEnable(PathOf(file)) != kFalse) {
+      state.SkipWithError("open failed");
+      return;
+    }
+    state.ResumeTiming();
+    for (int32_t i = 0; i <= kGopLast - kGopFirst; ++i)
+      source->GetDIBAVI(backward ? kGopLast - i : kGopFirst + i);
+    benchmark::DoNotOptimize(Peek(*source).DIBBits().data());
+    state.PauseTiming();
+    source.reset();
+    state.ResumeTiming();
+  }
+}
+
+size_t StatusKilobytes(const char* field) {  // a line of /proc/self/status, in KB
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  char line[256];
+  size_t kb = 0;
+  while (f && std::fgets(line, sizeof line, f))
+    if (std::strncmp(line, field, std::strlen(field)) == 0)
+      kb = std::strtoull(line + 7, nullptr, 10);
+  if (f) std::fclose(f);
+  return kb;
+}
+
+// Peak resident memory of a backward walk through the GOP, over what the process held before
+// the open, with the default budget and with a small one.
+void ReportWalkMemory() {
+  for (size_t budget : {size_t{0}, size_t{32} << 20}) {
+    SetPictureCacheBudgetForTesting(budget);
+    for (const char* name : {"mpeg4.avi", "h264.avi"}) {
+      malloc_trim(0);
+      if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {  // restarts the peak
+        std::fputs("5", f);
+        std::fclose(f);
+      }
+      const size_t before = StatusKilobytes("VmRSS:");
+      {
+        classBMPAVI source;
+        source.GetEnable(PathOf(name));
+        for (int32_t p = kGopLast; p >= kGopFirst; --p) source.GetDIBAVI(p);
+      }
+      std::printf("backward walk %-10s budget %6.1f MB  peak memory %6.1f MB over the start\n",
+                  name, PictureCacheBudget() / 1048576.0,
+                  (static_cast<double>(StatusKilobytes("VmHWM:")) - before) / 1024);
+    }
+  }
+  SetPictureCacheBudgetForTesting(0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   av_log_set_level(AV_LOG_QUIET);
   MakeFiles();
-  for (const char* codec : {"dv", "mjpeg", "raw"}) {
+  for (const char* codec : {"dv", "mjpeg", "mpeg4", "h264", "raw"}) {
     std::string file = std::string(codec) + ".avi";
     benchmark::RegisterBenchmark(("GetDIBAVI_Sequential/" + std::string(codec)).c_str(),
-                                 BM_GetDIBAVI_Sequential, file);
+                                 BM_GetDIBAVI_Sequential, file)
+        ->MeasureProcessCPUTime();
     if (std::string(codec) != "raw")
       benchmark::RegisterBenchmark(("Libav_Sequential/" + std::string(codec)).c_str(),
-                                   BM_Libav_Sequential, file);
+                                   BM_Libav_Sequential, file)
+          ->MeasureProcessCPUTime();
   }
   benchmark::RegisterBenchmark("Memcpy_Frame", BM_Memcpy_Frame);
   benchmark::RegisterBenchmark("Memcpy_FrameUncached", BM_Memcpy_FrameUncached);
@@ -413,9 +482,21 @@ int main(int argc, char** argv) {
       ->Arg(8000)
       ->Unit(benchmark::kMillisecond);
 
+  for (const char* codec : {"mpeg4", "h264"})
+    for (bool backward : {false, true})
+      benchmark::RegisterBenchmark(
+          ((backward ? "WalkGopBackward/" : "WalkGopForward/") + std::string(codec)).c_str(),
+          BM_WalkGop, std::string(codec) + ".avi", backward)
+          ->MeasureProcessCPUTime()
+          ->Unit(benchmark::kMillisecond);
+
   int rc = RunWithRatios(argc, argv,
-                         {{"GetDIBAVI_Sequential/dv", "Libav_Sequential/dv", 1.10},
-                          {"GetDIBAVI_Sequential/mjpeg", "Libav_Sequential/mjpeg", 1.10},
+                         {{"GetDIBAVI_Sequential/dv", "Libav_Sequential/dv", 1.10, true},
+                          {"GetDIBAVI_Sequential/mjpeg", "Libav_Sequential/mjpeg", 1.10, true},
+                          {"GetDIBAVI_Sequential/mpeg4", "Libav_Sequential/mpeg4", 1.10, true},
+                          {"GetDIBAVI_Sequential/h264", "Libav_Sequential/h264", 1.10, true},
+                          {"WalkGopBackward/mpeg4", "WalkGopForward/mpeg4", 2.0, true},
+                          {"WalkGopBackward/h264", "WalkGopForward/h264", 2.0, true},
                           {"GetDIBAVI_Sequential/raw", "Memcpy_Frame", 2.0},
                           {"GetDIBAVI_Sequential/raw", "Memcpy_FrameUncached", 2.0},
                           {"SeparateDIB", "Memcpy_HalfFrame", 1.5},
@@ -433,6 +514,7 @@ int main(int argc, char** argv) {
       std::printf("open of 100k frames (%s): %.1f ms (target <= 50 ms)\n", kind, ns / 1e6);
   }
   ReportOpenMemory();
+  ReportWalkMemory();
   fs::remove_all(g_dir);
   return rc;
 }
