@@ -3,8 +3,8 @@
 // decodes from the nearest keyframe at or before n, and keeps the pictures on the way (within a
 // budget) so that the steps back that follow are served without decoding. Streams that reorder
 // pictures (B-frames) are counted in display order from an anchor whose display number is known
-// for certain: a keyframe with no leading pictures, or else the first picture after the
-// previous GOP.
+// for certain: a keyframe with no leading pictures; for one of its leading pictures, the keyframe
+// before, where that one tells its own; or else the first picture after the previous GOP.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -215,11 +215,15 @@ class LibavDecoder : public FrameDecoder {
 
   // A buffer of at least size bytes for the next packet, as a reference the packet takes. The
   // decoder lets go of a packet once it has decoded it, so one buffer serves every packet; one
-  // it still holds is left to it and another is made.
+  // it still holds is left to it and another is made. Nor is one kept that is far larger than
+  // the packets: a single huge chunk does not hold its memory for good.
   AVBufferRef* PacketBuffer(size_t size) {
-    if (packetBuffer_ && (packetBuffer_->size < size || !av_buffer_is_writable(packetBuffer_)))
+    constexpr size_t kSlack = 1 << 20;  // bytes a buffer may exceed twice the packet by
+    if (packetBuffer_ && (packetBuffer_->size < size || packetBuffer_->size > 2 * size + kSlack ||
+                          !av_buffer_is_writable(packetBuffer_)))
       av_buffer_unref(&packetBuffer_);
-    if (!packetBuffer_) packetBuffer_ = av_buffer_alloc(size + size / 4);  // room to grow
+    if (!packetBuffer_)  // with room for somewhat larger packets to come
+      packetBuffer_ = av_buffer_alloc(size + std::min(size / 4, kSlack));
     return packetBuffer_ ? av_buffer_ref(packetBuffer_) : nullptr;
   }
 
