@@ -17,6 +17,10 @@ struct RatioCheck {
 // Returns 0; the ratios are information, not a test.
 int RunWithRatios(int argc, char** argv, const std::vector<RatioCheck>& checks);
 
+// A time a benchmark measured itself (CPU time of a part of its work, in nanoseconds), under a
+// name checks can give as subject or baseline.
+void RecordNanoseconds(const std::string& name, double nanoseconds);
+
 // Time per iteration of a benchmark that already ran, in nanoseconds (-1 if it did not run): the
 // median of its repetitions when it was repeated.
 double MeasuredNanoseconds(const std::string& name, bool cpu = false);
