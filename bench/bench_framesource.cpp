@@ -1,14 +1,17 @@
-// Frame source speed: fetching frames against bare libavcodec on the same packets, field
-// separation against a plain copy, opening against the index size, and random access in a long
-// GOP against decoding from the keyframe, jumps in files whose index lies about keyframes or
-// whose palette changes at every frame. The files are made at start in a temporary folder.
+// Frame source speed: fetching frames in order against bare libavcodec on the same packets, field
+// separation against a plain copy, opening against the index size, random access in a long GOP
+// against decoding from the keyframe, jumps in files whose index lies about keyframes or whose
+// palette changes at every frame, and stepping backward through a long GOP against stepping
+// forward, with the memory that takes. The files are made at start in a temporary folder.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -24,6 +27,7 @@ extern "C" {
 
 #include "aviwriter.h"
 #include "classBMPAVI.h"
+#include "picturecache.h"
 #include "ratio.h"
 #include "sourceprobe.h"
 
@@ -116,6 +120,8 @@ void MakeFiles() {
   Ffmpeg(src + "-frames:v 60 -c:v dvvideo -pix_fmt yuv411p", "dv.avi");
   Ffmpeg(src + "-frames:v 60 -c:v mjpeg -q:v 3 -pix_fmt yuvj422p", "mjpeg.avi");
   Ffmpeg(src + "-frames:v 600 -c:v mpeg4 -bf 2 -g 250 -q:v 4", "mpeg4.avi");
+  Ffmpeg(src + "-frames:v 600 -c:v libx264 -preset fast -g 250 -sc_threshold 0 -pix_fmt yuv420p",
+         "h264.avi");
   MakeRaw("raw.avi", 60, 720, 480);
   // The same MPEG-4 clip cut off before its index, as a capture that stopped: keyframes unknown.
   {
@@ -272,16 +278,48 @@ struct BareDecoder {
   }
 };
 
-void BM_Libav_Sequential(benchmark::State& state, const std::string& file) {
-  BareDecoder d(file);
-  size_t n = 0;
-  for (auto _ : state) {
-    // One packet in, one picture out: the steady state of an intra-coded stream.
-    d.Send(n);
-    while (d.Receive()) d.Convert();
-    benchmark::DoNotOptimize(d.out.data());
-    n = (n + 1) % d.packets.size();
+double CpuNanoseconds() {  // of the whole process: the decoders' threads count
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return t.tv_sec * 1e9 + t.tv_nsec;
+}
+
+// Fetching in order against the same packets through libavcodec and libswscale alone, taken in
+// turns of a block of frames each, so that both meet the same load on a shared machine. Records
+// the CPU time per frame of each as "Sequential/<codec>/GetDIBAVI" and ".../Libav".
+void BM_Sequential(benchmark::State& state, const std::string& codec) {
+  constexpr int kBlock = 25;  // frames per turn
+  classBMPAVI source;
+  if (source.GetEnable(PathOf(codec + ".avi")) != kFalse) {
+    state.SkipWithError("open failed");
+    return;
   }
+  BareDecoder bare(codec + ".avi");
+  const int32_t frames = AVIStreamLength(Peek(source).Stream());
+  int32_t n = 0;
+  size_t p = 0;
+  double ours = 0, theirs = 0;
+  int64_t turns = 0;
+  for (auto _ : state) {
+    const double t0 = CpuNanoseconds();
+    for (int i = 0; i < kBlock; ++i, n = (n + 1) % frames) source.GetDIBAVI(n);
+    benchmark::DoNotOptimize(Peek(source).DIBBits().data());
+    const double t1 = CpuNanoseconds();
+    // One packet in, its picture out: the steady state of any stream.
+    for (int i = 0; i < kBlock; ++i, p = (p + 1) % bare.packets.size()) {
+      bare.Send(p);
+      while (bare.Receive()) bare.Convert();
+    }
+    benchmark::DoNotOptimize(bare.out.data());
+    const double t2 = CpuNanoseconds();
+    ours += t1 - t0;
+    theirs += t2 - t1;
+    ++turns;
+  }
+  RecordNanoseconds("Sequential/" + codec + "/GetDIBAVI", ours / (turns * kBlock));
+  RecordNanoseconds("Sequential/" + codec + "/Libav", theirs / (turns * kBlock));
+  state.counters["GetDIBAVI_us"] = ours / (turns * kBlock) / 1e3;
+  state.counters["Libav_us"] = theirs / (turns * kBlock) / 1e3;
 }
 
 // A frame copied out of as many distinct frames as the raw clip has, so that, as with the file's
@@ -398,19 +436,80 @@ void BM_Libav_FromKeyframeGop250(benchmark::State& state) {
   }
 }
 
+// ---- Stepping through a long GOP -------------------------------------------------------------
+
+// The GOP walked: positions 250 to 499 of the 720 x 480 clips with keyframes every 250 frames.
+constexpr int32_t kGopFirst = 250, kGopLast = 499;
+
+// One GOP a position at a time from a fresh open: forward from its first position, or backward
+// from its last (n, n - 1, ...), as holding an arrow key does. Time per GOP: the two compare step
+// for step.
+void BM_WalkGop(benchmark::State& state, const std::string& file, bool backward) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto source = std::make_unique<classBMPAVI>();
+    if (source->GetEnable(PathOf(file)) != kFalse) {
+      state.SkipWithError("open failed");
+      return;
+    }
+    state.ResumeTiming();
+    for (int32_t i = 0; i <= kGopLast - kGopFirst; ++i)
+      source->GetDIBAVI(backward ? kGopLast - i : kGopFirst + i);
+    benchmark::DoNotOptimize(Peek(*source).DIBBits().data());
+    state.PauseTiming();
+    source.reset();
+    state.ResumeTiming();
+  }
+}
+
+size_t StatusKilobytes(const char* field) {  // a line of /proc/self/status, in KB
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  char line[256];
+  size_t kb = 0;
+  while (f && std::fgets(line, sizeof line, f))
+    if (std::strncmp(line, field, std::strlen(field)) == 0)
+      kb = std::strtoull(line + 7, nullptr, 10);
+  if (f) std::fclose(f);
+  return kb;
+}
+
+// Peak resident memory of a backward walk through the GOP, over what the process held before
+// the open, with the default budget and with a small one.
+void ReportWalkMemory() {
+  for (size_t budget : {size_t{0}, size_t{32} << 20}) {
+    SetPictureCacheBudgetForTesting(budget);
+    for (const char* name : {"mpeg4.avi", "h264.avi"}) {
+      malloc_trim(0);
+      if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {  // restarts the peak
+        std::fputs("5", f);
+        std::fclose(f);
+      }
+      const size_t before = StatusKilobytes("VmRSS:");
+      {
+        classBMPAVI source;
+        source.GetEnable(PathOf(name));
+        for (int32_t p = kGopLast; p >= kGopFirst; --p) source.GetDIBAVI(p);
+      }
+      std::printf("backward walk %-10s budget %6.1f MB  peak memory %6.1f MB over the start\n",
+                  name, PictureCacheBudget() / 1048576.0,
+                  (static_cast<double>(StatusKilobytes("VmHWM:")) - before) / 1024);
+    }
+  }
+  SetPictureCacheBudgetForTesting(0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   av_log_set_level(AV_LOG_QUIET);
   MakeFiles();
-  for (const char* codec : {"dv", "mjpeg", "raw"}) {
-    std::string file = std::string(codec) + ".avi";
-    benchmark::RegisterBenchmark(("GetDIBAVI_Sequential/" + std::string(codec)).c_str(),
-                                 BM_GetDIBAVI_Sequential, file);
-    if (std::string(codec) != "raw")
-      benchmark::RegisterBenchmark(("Libav_Sequential/" + std::string(codec)).c_str(),
-                                   BM_Libav_Sequential, file);
-  }
+  for (const char* codec : {"dv", "mjpeg", "mpeg4", "h264"})
+    benchmark::RegisterBenchmark(("Sequential/" + std::string(codec)).c_str(), BM_Sequential,
+                                 std::string(codec))
+        ->MeasureProcessCPUTime()
+        ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("GetDIBAVI_Sequential/raw", BM_GetDIBAVI_Sequential,
+                               std::string("raw.avi"));
   benchmark::RegisterBenchmark("Memcpy_Frame", BM_Memcpy_Frame);
   benchmark::RegisterBenchmark("Memcpy_FrameUncached", BM_Memcpy_FrameUncached);
   benchmark::RegisterBenchmark("SeparateDIB", BM_SeparateDIB);
@@ -442,9 +541,21 @@ int main(int argc, char** argv) {
       ->Arg(8000)
       ->Unit(benchmark::kMillisecond);
 
+  for (const char* codec : {"mpeg4", "h264"})
+    for (bool backward : {false, true})
+      benchmark::RegisterBenchmark(
+          ((backward ? "WalkGopBackward/" : "WalkGopForward/") + std::string(codec)).c_str(),
+          BM_WalkGop, std::string(codec) + ".avi", backward)
+          ->MeasureProcessCPUTime()
+          ->Unit(benchmark::kMillisecond);
+
   int rc = RunWithRatios(argc, argv,
-                         {{"GetDIBAVI_Sequential/dv", "Libav_Sequential/dv", 1.10},
-                          {"GetDIBAVI_Sequential/mjpeg", "Libav_Sequential/mjpeg", 1.10},
+                         {{"Sequential/dv/GetDIBAVI", "Sequential/dv/Libav", 1.10, true},
+                          {"Sequential/mjpeg/GetDIBAVI", "Sequential/mjpeg/Libav", 1.10, true},
+                          {"Sequential/mpeg4/GetDIBAVI", "Sequential/mpeg4/Libav", 1.10, true},
+                          {"Sequential/h264/GetDIBAVI", "Sequential/h264/Libav", 1.10, true},
+                          {"WalkGopBackward/mpeg4", "WalkGopForward/mpeg4", 2.0, true},
+                          {"WalkGopBackward/h264", "WalkGopForward/h264", 2.0, true},
                           {"GetDIBAVI_Sequential/raw", "Memcpy_Frame", 2.0},
                           {"GetDIBAVI_Sequential/raw", "Memcpy_FrameUncached", 2.0},
                           {"SeparateDIB", "Memcpy_HalfFrame", 1.5},
@@ -466,6 +577,7 @@ int main(int argc, char** argv) {
       std::printf("open of 100k frames (%s): %.1f ms (target <= 50 ms)\n", kind, ns / 1e6);
   }
   ReportOpenMemory();
+  ReportWalkMemory();
   fs::remove_all(g_dir);
   return rc;
 }

@@ -1,8 +1,10 @@
 // Frame-exact decoding through libavcodec. Position n is the n-th picture the decoder shows when
 // the stream is decoded from its start. Stepping forward decodes one packet; any other jump
-// decodes from the nearest keyframe at or before n. Streams that reorder pictures (B-frames)
-// are counted in display order from an anchor whose display number is known for certain:
-// a keyframe with no leading pictures, or else the first picture after the previous GOP.
+// decodes from the nearest keyframe at or before n, and keeps the pictures on the way (within a
+// budget) so that the steps back that follow are served without decoding. Streams that reorder
+// pictures (B-frames) are counted in display order from an anchor whose display number is known
+// for certain: a keyframe with no leading pictures; for one of its leading pictures, the keyframe
+// before, where that one tells its own; or else the first picture after the previous GOP.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -17,6 +19,7 @@ extern "C" {
 #include "bitstream.h"
 #include "codectags.h"
 #include "libavdecoder.h"
+#include "picturecache.h"
 
 namespace {
 
@@ -52,6 +55,7 @@ class LibavDecoder : public FrameDecoder {
     av_frame_free(&frame_);
     av_frame_free(&pending_);
     av_frame_free(&before_);
+    av_buffer_unref(&packetBuffer_);
     av_packet_free(&pkt_);
     avcodec_free_context(&ctx_);
   }
@@ -118,6 +122,8 @@ class LibavDecoder : public FrameDecoder {
     const AVCodecDescriptor* desc = avcodec_descriptor_get(id_);
     intraOnly_ = desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
     reorder_ = desc && (desc->props & AV_CODEC_PROP_REORDER);
+    // Every picture of an intra-only codec decodes on its own: nothing to keep.
+    if (!intraOnly_) cache_ = std::make_unique<PictureCache>(PictureCacheBudget());
     // Indexes flag keyframes that are none (an inter-coded Cinepak frame, ...), and a rebuilt one
     // flags nothing: where the bitstream tells which pictures stand alone, the track asks it.
     track().SetKeyframes(intraOnly_,
@@ -126,11 +132,21 @@ class LibavDecoder : public FrameDecoder {
   }
 
   bool Decode(int32_t d, Span* dead) override {
+    if (ShowKept(d)) return true;
     if (!CanContinueTo(d)) Seek(d);
     return DecodeUntil(d, dead);
   }
 
  private:
+  // A picture kept from an earlier decode goes into the frame; where decoding stands is left
+  // as it was, so that a step forward after it continues from there.
+  bool ShowKept(int32_t d) {
+    const AVFrame* kept = cache_ ? cache_->Find(d) : nullptr;
+    if (!kept) return false;
+    av_frame_unref(frame_);
+    return av_frame_ref(frame_, kept) == 0 && Show(frame_);
+  }
+
   bool CanContinueTo(int32_t d) {
     if (s_.synced && s_.havePending && s_.pendingDisplay == d) return true;  // decoded already
     if (!s_.synced || s_.draining || d <= s_.lastDisplay) return false;
@@ -174,10 +190,20 @@ class LibavDecoder : public FrameDecoder {
         s_.anchorExact = true;
         s_.anchorDisplay = k + *leading;
       } else if (int32_t previous = track().KeyBefore(k); previous >= 0) {
-        // Decode the GOP before as well: the first picture from packet k on is then picture k.
         s_.nextSend = previous;
+        if (std::optional<int32_t> before = LeadingPictures(previous)) {
+          // Decode the GOP before from its keyframe, counted as from that keyframe on: its
+          // pictures are then numbered too, and kept for the steps back that follow.
+          s_.anchorPts = previous;
+          s_.anchorExact = true;
+          s_.anchorDisplay = previous + *before;
+        }
+        // Otherwise the first picture from packet k on is picture k.
       }
     }
+    // The pictures on the way are kept, but not while looking ahead at the open: what comes out
+    // with later packets held back need not be what the stream shows.
+    s_.keeping = cache_ && sendLimit_ == INT32_MAX;
     s_.synced = true;
   }
 
@@ -188,11 +214,24 @@ class LibavDecoder : public FrameDecoder {
     s_.beforeDisplay = display;
   }
 
+  // A buffer of at least size bytes for the next packet, as a reference the packet takes. The
+  // decoder lets go of a packet once it has decoded it, so one buffer serves every packet; one
+  // it still holds is left to it and another is made. Nor is one kept that is far larger than
+  // the packets: a single huge chunk does not hold its memory for good.
+  AVBufferRef* PacketBuffer(size_t size) {
+    constexpr size_t kSlack = 1 << 20;  // bytes a buffer may exceed twice the packet by
+    if (packetBuffer_ && (packetBuffer_->size < size || packetBuffer_->size > 2 * size + kSlack ||
+                          !av_buffer_is_writable(packetBuffer_)))
+      av_buffer_unref(&packetBuffer_);
+    if (!packetBuffer_)  // with room for somewhat larger packets to come
+      packetBuffer_ = av_buffer_alloc(size + std::min(size / 4, kSlack));
+    return packetBuffer_ ? av_buffer_ref(packetBuffer_) : nullptr;
+  }
+
   void SendPacket(int32_t p) {
     // Read straight into a buffer the decoder can keep, so that it need not copy the packet.
     const AviChunk& chunk = track().Chunk(p);
-    AVBufferRef* buf =
-        av_buffer_alloc(static_cast<int>(PacketReader::Room(chunk, AV_INPUT_BUFFER_PADDING_SIZE)));
+    AVBufferRef* buf = PacketBuffer(PacketReader::Room(chunk, AV_INPUT_BUFFER_PADDING_SIZE));
     if (!buf) return;
     Packet packet;
     if (!reader().ReadInto(chunk, buf->data, AV_INPUT_BUFFER_PADDING_SIZE, &packet)) {
@@ -276,6 +315,10 @@ class LibavDecoder : public FrameDecoder {
           continue;
         }
         s_.lastWhole = display;
+        if (s_.keeping) {
+          cache_->Keep(display, frame_, d);
+          s_.keeping = display < d;  // the window ends at its target
+        }
         if (display == d) {
           if (Show(frame_)) return true;
           *dead = {first(), d};
@@ -395,8 +438,10 @@ class LibavDecoder : public FrameDecoder {
   AVCodecContext* ctx_ = nullptr;
   AVPacket* pkt_ = nullptr;
   AVFrame* frame_ = nullptr;
-  AVFrame* pending_ = nullptr;  // a picture decoded past a missing one
-  AVFrame* before_ = nullptr;   // the latest picture decoded before the wanted one
+  AVFrame* pending_ = nullptr;           // a picture decoded past a missing one
+  AVFrame* before_ = nullptr;            // the latest picture decoded before the wanted one
+  AVBufferRef* packetBuffer_ = nullptr;  // the packets' buffer, reused while the decoder lets go
+  std::unique_ptr<PictureCache> cache_;  // pictures kept for steps back; none if intra-only
   SwsContext* sws_ = nullptr;
   // What the conversion was set up for.
   AVColorSpace colorspace_ = AVCOL_SPC_UNSPECIFIED;
@@ -421,6 +466,7 @@ class LibavDecoder : public FrameDecoder {
     int32_t nextSend = 0;         // next packet to hand to the decoder
     bool draining = false;        // the end was signalled: a seek must come before more packets
     bool paletteSent = false;     // the palette went with a packet since the seek
+    bool keeping = false;         // pictures taken go into the cache, up to the seek's target
     int32_t lastDisplay = -1;     // display number of the last picture taken, -1 if none
     int32_t lastWhole = -1;       // the same of the last picture of the stream's size taken
     bool havePending = false;     // pending_ holds a picture decoded past a missing one
