@@ -2,6 +2,7 @@
 // with a file dialog, a message box or the error box over it, or in a long load; on the last
 // screen where there are several.
 //   dovrel-ui-preview open|cancel|save|failed|error|busy [FILE]
+//   dovrel-ui-preview show FILE [POSITION [1/60]]      a video at a position, in either view
 // Once the thing to look at is up it puts the mouse pointer over it and creates the file named
 // by DOVREL_PREVIEW_READY. busy writes FILE first when it is missing: an AVI without an index of
 // many small frames, so that opening it scans for seconds.
@@ -94,6 +95,12 @@ int main(int argc, char** argv) {
     } else if (mode == "error") {
       ReadyWhenModal();
       tk::Dispatch([] { throw OverflowError(); });
+    } else if (mode == "show") {
+      Drop(form, file);
+      frmMainProbe probe(form);
+      if (argc > 4 && std::string(argv[4]) == "1/60") probe.Separate60();
+      if (argc > 3) probe.HScroll().SetValue(std::stoi(argv[3]));
+      Ready(nullptr);
     } else if (mode == "busy") {
       Ready(form.hWnd());
       QTimer::singleShot(1000, [&] { Drop(form, file); });
