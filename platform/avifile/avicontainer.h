@@ -87,10 +87,12 @@ class ChunkIndex {
     uint32_t count = 0;         // entries
     uint32_t perEntry = 0;      // bytes per entry
   };
-  // A piece read back: at most kIndexPieceBytes of entries.
+  // A piece read back: kIndexPieceBytes of entries at most (one entry where they are longer).
+  // One that failed is kept as failed, so that stepping back through it reads nothing.
   struct Loaded {
     size_t piece = SIZE_MAX;
     uint64_t lastUse = 0;
+    bool ok = false;  // read, and the same bytes as at open
     std::vector<uint8_t> bytes;
   };
   static uint64_t Hash(const uint8_t* p, size_t n);
@@ -102,7 +104,7 @@ class ChunkIndex {
   size_t count_ = 0;
   bool anyEmpty_ = false, anyKeyframe_ = false;
   // Stepping reads within one piece, across a boundary either way needs two; a jump and the
-  // steps back from it two more: at most 256 KB of entries.
+  // steps back from it two more: 256 KB of 8-byte entries.
   static constexpr size_t kCachedPieces = 4;
   mutable std::vector<Loaded> cache_;
   mutable size_t lastPiece_ = 0;  // the piece of the last At(), tried first

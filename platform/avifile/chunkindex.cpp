@@ -65,11 +65,10 @@ const ChunkIndex::Loaded* ChunkIndex::Load(size_t piece) const {
   }
   const Piece& p = pieces_[piece];
   const size_t n = size_t{p.count} * p.perEntry;
-  oldest->piece = SIZE_MAX;
-  if (!file_->ReadAt(p.at, oldest->bytes, n) || Hash(oldest->bytes.data(), n) != p.hash)
-    return nullptr;  // not cached: the next ask reads it again
   oldest->piece = piece;
   oldest->lastUse = ++uses_;
+  oldest->ok = file_->ReadAt(p.at, oldest->bytes, n) && Hash(oldest->bytes.data(), n) == p.hash;
+  if (!oldest->ok) oldest->bytes = {};
   return oldest;
 }
 
@@ -86,10 +85,9 @@ AviChunk ChunkIndex::At(size_t i) const {
       lastPiece_ = piece;
     }
     const Loaded* l = Load(piece);
-    if (!l) return {};
+    if (!l->ok) return {};
     const Piece& p = pieces_[piece];
-    const AviChunk c = FromEntry(l->bytes.data() + size_t{i - p.first} * p.perEntry, p.base);
-    return c;
+    return FromEntry(l->bytes.data() + size_t{i - p.first} * p.perEntry, p.base);
   }
   return i < whole_.size() ? whole_[i] : AviChunk{};
 }
