@@ -29,8 +29,8 @@ inline constexpr uint32_t kMaxChunkBytes = 256u << 20;  // one frame's data
 // Indexes are read a piece at a time, never a whole idx1, indx or ix## chunk at once: their
 // sizes are the file's word, up to 4 GB each.
 inline constexpr size_t kIndexPieceBytes = 64 << 10;  // bytes of index entries per read
-// 2^23 positions are 77 hours at 30 frames a second; their entries take 128 MB. Positions past
-// this are not used, as if the file ended there.
+// 2^23 positions are 77 hours at 30 frames a second; their entries take 96 MB where an index is
+// held whole (idx1, rebuilt). Positions past this are not used, as if the file ended there.
 inline constexpr uint32_t kMaxPositions = 1u << 23;  // per stream
 // idx1 lists every stream's chunks: entries past four streams' worth are not read, so that an
 // idx1 of junk costs at most 512 MB of reading, not 4 GB.
