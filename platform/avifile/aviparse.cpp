@@ -141,9 +141,12 @@ class Parser {
     for (size_t s = 0; s < out_->streams.size(); ++s)
       if (NeedsScan(s) || NeedsPaletteScan(s)) needScan = true;
     if (needScan) Scan();
-    for (size_t s = 0; s < out_->streams.size(); ++s)
-      if (out_->streams[s].fccType == kStreamTypeIavs)
-        DescribeDvType1(f_, *out_, static_cast<int>(s), out_->streams[s]);
+    for (size_t s = 0; s < out_->streams.size(); ++s) {
+      AviStreamData& st = out_->streams[s];
+      if (st.fccType == kStreamTypeIavs) DescribeDvType1(f_, *out_, static_cast<int>(s), st);
+      // Only video streams are decoded: the others need their lengths, not their chunks.
+      if (!st.IsVideo()) st.chunks.DropEntries();
+    }
     return AVIERR_OK;
   }
 
@@ -232,37 +235,39 @@ class Parser {
 
   // Entries of one standard index chunk (ix##) whose 24-byte header is head and whose entries
   // lie at [bodyAt, bodyAt + bodySize), read a piece at a time and checked against the file.
-  bool ReadStandardIndex(const uint8_t* head, uint64_t bodyAt, uint64_t bodySize, AviStreamData& st,
+  // The index keeps where each piece is, not its entries.
+  bool ReadStandardIndex(const uint8_t* head, uint64_t bodyAt, uint64_t bodySize, ChunkIndex& index,
                          int number) {
     const size_t perEntry = size_t{Le16(head)} * 4;
     const uint32_t count = Le32(head + 4);
     if (head[3] != AVI_INDEX_OF_CHUNKS || perEntry < 8 || count > bodySize / perEntry) return false;
-    if (st.chunks.size() + count > maxEntries_) return false;
+    if (index.size() + count > maxEntries_) return false;
     const uint64_t base = Le64(head + 12);
     const uint32_t perPiece =
         static_cast<uint32_t>(std::max<size_t>(1, kIndexPieceBytes / perEntry));
     std::vector<uint8_t> piece;
+    std::vector<AviChunk> chunks;
     for (uint32_t first = 0; first < count; first += perPiece) {
       const uint32_t n = std::min(perPiece, count - first);
-      if (!f_.ReadAt(bodyAt + uint64_t{first} * perEntry, piece, size_t{n} * perEntry))
-        return false;
-      for (uint32_t i = 0; i < n; ++i) {
-        if (st.chunks.size() >= kMaxPositions) return true;  // the rest is past the limit
-        const uint8_t* e = piece.data() + size_t{i} * perEntry;
-        uint64_t off = base + Le32(e);
-        uint32_t raw = Le32(e + 4);
-        uint32_t size = raw & 0x7FFFFFFF;
-        if (off < 8 || off > f_.size() || size > f_.size() - off || size > kMaxChunkBytes)
+      const uint64_t at = bodyAt + uint64_t{first} * perEntry;
+      if (!f_.ReadAt(at, piece, size_t{n} * perEntry)) return false;
+      chunks.clear();
+      for (uint32_t i = 0; i < n && index.size() + chunks.size() < kMaxPositions; ++i) {
+        const AviChunk c = ChunkIndex::FromEntry(piece.data() + size_t{i} * perEntry, base);
+        if (c.offset < 8 || c.offset > f_.size() || c.size > f_.size() - c.offset ||
+            c.size > kMaxChunkBytes)
           return false;
         // As with idx1, the first entry tells whether the index points at this stream's chunks
         // at all; one that does not is not used, so that the movi lists are scanned instead.
         if (first + i == 0) {
           ChunkHeader h;
-          if (!ReadHeader(f_, off - 8, f_.size(), &h) || StreamOfChunkId(h.id) != number)
+          if (!ReadHeader(f_, c.offset - 8, f_.size(), &h) || StreamOfChunkId(h.id) != number)
             return false;
         }
-        st.chunks.push_back({off, size, (raw & 0x80000000u) == 0});
+        chunks.push_back(c);
       }
+      index.AddPiece(f_, at, base, static_cast<uint32_t>(perEntry), piece.data(), chunks);
+      if (index.size() >= kMaxPositions) return true;  // the rest is past the limit
     }
     return true;
   }
@@ -274,13 +279,14 @@ class Parser {
     const uint32_t count = Le32(head + 4);
     const uint64_t bodyAt = x.indxOffset + 24, bodySize = x.indxSize - 24;
     bool ok = false;
+    ChunkIndex index;
     if (head[3] == AVI_INDEX_OF_CHUNKS) {
-      ok = ReadStandardIndex(head, bodyAt, bodySize, st, number);
+      ok = ReadStandardIndex(head, bodyAt, bodySize, index, number);
     } else if (head[3] == AVI_INDEX_OF_INDEXES && perEntry >= 16 && count <= bodySize / perEntry &&
                count <= kMaxStandardIndexes) {
       ok = true;
       std::set<uint64_t> seen;
-      uint64_t ixBytes = 0, entries = 0;
+      uint64_t ixBytes = 0;
       std::vector<ChunkHeader> ixs;
       for (uint32_t i = 0; i < count && ok; ++i) {
         uint8_t e[16];
@@ -294,24 +300,15 @@ class Parser {
         ok = ok && seen.insert(off).second && ReadHeader(f_, off, f_.size(), &h) && h.size >= 24 &&
              h.size <= f_.size() - h.data && (ixBytes += h.size + 8) <= f_.size() &&
              f_.ReadAt(h.data, ixHead, sizeof ixHead);
-        if (ok) {
-          ixs.push_back(h);
-          entries += std::min<uint64_t>(Le32(ixHead + 4), (h.size - 24) / 8);
-        }
+        if (ok) ixs.push_back(h);
       }
-      // The whole index at once, with the room the ix## chunks really hold: a long capture's
-      // index is not grown by doubling, which would hold up to three times its size.
-      if (ok) st.chunks.reserve(std::min({entries, maxEntries_, uint64_t{kMaxPositions}}));
       for (const ChunkHeader& h : ixs) {
         uint8_t ixHead[24];
         ok = ok && f_.ReadAt(h.data, ixHead, sizeof ixHead) &&
-             ReadStandardIndex(ixHead, h.data + 24, h.size - 24, st, number);
+             ReadStandardIndex(ixHead, h.data + 24, h.size - 24, index, number);
       }
     }
-    if (!ok) {
-      st.chunks.clear();
-      st.chunks.shrink_to_fit();
-    }
+    if (ok) st.chunks = std::move(index);
     return ok;
   }
 
@@ -361,7 +358,7 @@ class Parser {
     }
     for (size_t s = 0; s < perStream.size(); ++s) {
       if (scratch_[s].indexSource != IndexSource::kNone) continue;
-      out_->streams[s].chunks = std::move(perStream[s]);
+      out_->streams[s].chunks.Assign(std::move(perStream[s]));
       out_->streams[s].paletteChanges = std::move(changes[s]);
       scratch_[s].indexSource = IndexSource::kIdx1;
     }
@@ -388,19 +385,21 @@ class Parser {
     for (size_t s = 0; s < perStream.size(); ++s) {
       AviStreamData& st = out_->streams[s];
       if (NeedsPaletteScan(s)) {
-        // A change holds from the first of the index's chunks after it in the file.
-        for (AviPaletteChange& c : changes[s])
-          c.position = static_cast<uint32_t>(
-              std::lower_bound(st.chunks.begin(), st.chunks.end(), c.offset,
-                               [](const AviChunk& a, uint64_t at) { return a.offset < at; }) -
-              st.chunks.begin());
+        // A change holds from the first of the index's chunks after it in the file: one walk
+        // through the index beside the changes, both in file order.
+        size_t position = 0;
+        for (AviPaletteChange& c : changes[s]) {
+          while (position < st.chunks.size() && st.chunks.At(position).offset < c.offset)
+            ++position;
+          c.position = static_cast<uint32_t>(position);
+        }
         st.paletteChanges = std::move(changes[s]);
       }
       if (!NeedsScan(s)) continue;
-      st.chunks = std::move(perStream[s]);
+      for (AviChunk& c : perStream[s]) c.keyframe = true;
+      st.chunks.Assign(std::move(perStream[s]));
       st.paletteChanges = std::move(changes[s]);
       st.keyframesKnown = false;
-      for (AviChunk& c : st.chunks) c.keyframe = true;
       scratch_[s].indexSource = IndexSource::kScan;
     }
   }

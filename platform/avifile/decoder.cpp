@@ -43,7 +43,7 @@ class RawDibDecoder : public FrameDecoder {
     // A chunk that holds less than a whole picture, by its index or by its own header, is
     // not one: nothing of it is read or converted.
     const size_t need = static_cast<size_t>(srcStride_) * height();
-    const AviChunk& chunk = track().Chunk(packet);
+    const AviChunk chunk = track().Chunk(packet);
     if (chunk.size < need || reader().Check(chunk) < need) return false;
     if (bits_ == 24 && !topDown_) {
       // Already in the delivered layout: read straight into the frame.

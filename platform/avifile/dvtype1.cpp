@@ -37,7 +37,8 @@ void DescribeDvType1(const FileReader& file, const AviContainer& container, int 
   uint32_t frameBytes = 0;
   int probed = 0;
   const PacketReader reader(file, number);
-  for (const AviChunk& c : stream.chunks) {
+  for (size_t i = 0; i < stream.chunks.size(); ++i) {
+    const AviChunk c = stream.chunks.At(i);
     if (c.size == 0) continue;  // a dropped frame tells nothing
     if (probed++ == kMaxProbedPackets) break;
     if (const AVDVProfile* p = ProfileOf(reader, c)) {

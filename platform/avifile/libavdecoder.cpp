@@ -230,7 +230,7 @@ class LibavDecoder : public FrameDecoder {
 
   void SendPacket(int32_t p) {
     // Read straight into a buffer the decoder can keep, so that it need not copy the packet.
-    const AviChunk& chunk = track().Chunk(p);
+    const AviChunk chunk = track().Chunk(p);
     AVBufferRef* buf = PacketBuffer(PacketReader::Room(chunk, AV_INPUT_BUFFER_PADDING_SIZE));
     if (!buf) return;
     Packet packet;

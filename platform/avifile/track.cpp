@@ -9,10 +9,9 @@ Track::Track(const AviStreamData& stream, std::shared_ptr<const Palette> palette
       keyframesKnown_(stream.keyframesKnown),
       palette_(std::move(palette)),
       changes_(stream.paletteChanges) {
-  everyChunk_ =
-      std::none_of(chunks_.begin(), chunks_.end(), [](const AviChunk& c) { return c.size == 0; });
+  everyChunk_ = !chunks_.AnyEmpty();
   for (size_t i = 0; i < chunks_.size() && !everyChunk_; ++i)
-    if (chunks_[i].size > 0) packets_.push_back(static_cast<int32_t>(i));
+    if (chunks_.At(i).size > 0) packets_.push_back(static_cast<int32_t>(i));
   if (palette_ && !changes_.empty()) {
     current_ = *palette_;
     snapshots_.push_back(current_);
@@ -36,9 +35,7 @@ void Track::SetKeyframes(bool intraOnly, KeyTest test) {
   keyTest_ = intraOnly ? nullptr : std::move(test);
   if (intraOnly) return;
   // An index that flags no packet at all says nothing of keyframes, as a rebuilt one.
-  bool flags = false;
-  for (int32_t p = 0; p < PacketCount() && keyframesKnown_ && !flags; ++p)
-    flags = Chunk(p).keyframe;
+  const bool flags = keyframesKnown_ && chunks_.AnyKeyframe();
   if (!flags && keyTest_) {
     everyCandidate_ = true;
   } else {

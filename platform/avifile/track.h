@@ -3,8 +3,8 @@
 //
 // Positions are the index's entries; packets are its non-empty chunks, in order. A dropped
 // frame (an empty chunk) is a position that shows the packet before it. Nothing per position is
-// kept besides the index itself unless frames were dropped, and nothing per packet for keyframes
-// of intra-only codecs, so that a long capture costs its 12-byte entries and little more.
+// kept unless frames were dropped, and nothing per packet for keyframes of intra-only codecs, so
+// that a long capture costs what its index holds (nothing per position for OpenDML).
 #pragma once
 
 #include <cstdint>
@@ -28,8 +28,8 @@ class Track {
   // The packet shown at pos: the last non-empty chunk at or before it (positions before the
   // first show the first); -1 if pos is out of range or the stream has no packet.
   int32_t PacketOfPosition(int32_t pos) const;
-  const AviChunk& Chunk(int32_t packet) const {
-    return chunks_[static_cast<size_t>(ChunkOfPacket(packet))];
+  AviChunk Chunk(int32_t packet) const {
+    return chunks_.At(static_cast<size_t>(ChunkOfPacket(packet)));
   }
 
   // Whether a packet's bytes hold a picture that decoding can start at: one that needs nothing
@@ -59,7 +59,7 @@ class Track {
   bool IsStart(size_t candidate);
   void ApplyPaletteChange(const AviPaletteChange& change);
 
-  const std::vector<AviChunk>& chunks_;  // the stream's index, owned by the opened file
+  const ChunkIndex& chunks_;  // the stream's index, owned by the opened file
   PacketReader& reader_;
   bool keyframesKnown_;  // the index's flags are the keyframes
   // Chunk index of each non-empty chunk; left empty when no chunk is (packet = position), so

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <numeric>
 
 #include "allocationwatch.h"
@@ -505,6 +506,66 @@ TEST(OpenDml, SparseFilePastFourGigabytes) {
   ASSERT_GT(FileSize(path), 4500ull << 20);
   ASSERT_LT(DiskUsage(path), 16ull << 20) << "the file system keeps no holes";
   ExpectFrames(path, Patterns(w, h, 6), w, h, {5, 0, 4, 2, 3});
+}
+
+// An OpenDML index is read back from the file as positions ask for it, 64 KB of entries at a
+// time: over more such pieces than are kept, every position shows its own frame in any order.
+// Once the file changes under it, a position whose piece no longer reads as it did at open (its
+// entries rewritten, or cut off) does not decode, and never shows another chunk's picture.
+TEST(OpenDml, IndexPiecesReadBackFromTheFile) {
+  TempDir dir;
+  const std::string path = dir.File("long.avi");
+  const int frames = 5 * 8192 + 100;  // six pieces of 8-byte entries
+  auto frame = [](int f) {            // 2 x 2 pixels, 24 bits: the position in the first pixel
+    std::vector<uint8_t> b(16, 0);
+    b[0] = static_cast<uint8_t>(f), b[1] = static_cast<uint8_t>(f >> 8);
+    return b;
+  };
+  AviWriterOptions options;
+  options.index = AviWriterOptions::Index::kOpenDml;
+  {
+    AviWriter writer(path, AviWriter::Format(2, 2, 24), options);
+    for (int f = 0; f < frames; ++f) writer.AddFrame(frame(f));
+    ASSERT_TRUE(writer.Close());
+  }
+  const std::vector<uint8_t> bytes = ReadFile(path);
+  const size_t entries = Find(bytes, "ix00") + 8 + 24;
+  ASSERT_LT(entries, bytes.size());
+
+  AVIFileInit();
+  PAVIFILE file = nullptr;
+  PAVISTREAM stream = nullptr;
+  ASSERT_EQ(AVIFileOpen(&file, path.c_str(), OF_READ, nullptr), AVIERR_OK);
+  ASSERT_EQ(AVIFileGetStream(file, &stream, streamtypeVIDEO, 0), AVIERR_OK);
+  ASSERT_EQ(AVIStreamLength(stream), frames);
+  PGETFRAME get = AVIStreamGetFrameOpen(stream, nullptr);
+  ASSERT_NE(get, nullptr);
+  auto shows = [&](int pos) -> int {  // the frame shown, -1 when the position did not decode
+    const auto* dib = static_cast<const uint8_t*>(AVIStreamGetFrame(get, pos));
+    if (!dib || !AVIStreamFrameDecoded(get)) return -1;
+    return dib[40] | dib[41] << 8;
+  };
+  auto frameAt = [&](int pos) { return pos & 0xFFFF; };
+  for (int pos = 0; pos < frames; ++pos) ASSERT_EQ(shows(pos), frameAt(pos)) << pos;
+  for (int pos : {frames - 1, 0, 3 * 8192 + 5, 8191, 8192, 2 * 8192 - 1, 4 * 8192 + 9, 1})
+    EXPECT_EQ(shows(pos), frameAt(pos)) << "jump to " << pos;
+
+  {
+    // Position 1's entry now names position 2's chunk, and the last piece is cut off.
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(entries + 8));
+    f.write(reinterpret_cast<const char*>(bytes.data() + entries + 16), 4);
+    ASSERT_TRUE(f.good());
+  }
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(entries + 5 * 8192 * 8)), 0);
+  for (int pos : {8192, 2 * 8192, 3 * 8192, 4 * 8192})  // the kept pieces, in turn
+    EXPECT_EQ(shows(pos), frameAt(pos)) << pos;
+  for (int pos : {1, 0, 5 * 8192, frames - 1}) EXPECT_EQ(shows(pos), -1) << pos;
+  EXPECT_EQ(shows(2 * 8192 + 7), frameAt(2 * 8192 + 7)) << "the rest still shows";
+  AVIStreamGetFrameClose(get);
+  AVIStreamRelease(stream);
+  AVIFileRelease(file);
+  AVIFileExit();
 }
 
 TEST(Headers, LyingHeadersNeitherCrashNorAllocate) {
