@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -96,11 +97,17 @@ int main(int argc, char** argv) {
       ReadyWhenModal();
       tk::Dispatch([] { throw OverflowError(); });
     } else if (mode == "show") {
+      // Each step once the one before has run its course through the event loop.
       Drop(form, file);
-      frmMainProbe probe(form);
-      if (argc > 4 && std::string(argv[4]) == "1/60") probe.Separate60();
-      if (argc > 3) probe.HScroll().SetValue(std::stoi(argv[3]));
-      Ready(nullptr);
+      QTimer::singleShot(300, [&form, argc, argv] {
+        frmMainProbe probe(form);
+        if (argc > 4 && std::string(argv[4]) == "1/60") probe.Separate60();
+        QTimer::singleShot(300, [&form, argc, argv] {
+          tk::HScrollBar& scroll = frmMainProbe(form).HScroll();
+          if (argc > 3) scroll.SetValue(std::clamp(std::stoi(argv[3]), scroll.Min(), scroll.Max()));
+          QTimer::singleShot(300, [] { Ready(nullptr); });
+        });
+      });
     } else if (mode == "busy") {
       Ready(form.hWnd());
       QTimer::singleShot(1000, [&] { Drop(form, file); });
