@@ -216,6 +216,7 @@ void BM_Pass(benchmark::State& state, const std::string& kind) {
 struct BareDecoder {
   AVCodecContext* ctx = nullptr;
   SwsContext* sws = nullptr;
+  int swsFormat = -1;  // the picture format sws was made for
   AVPacket* pkt = av_packet_alloc();
   AVFrame* frame = av_frame_alloc();
   std::vector<std::vector<uint8_t>> packets;
@@ -267,9 +268,13 @@ struct BareDecoder {
   }
   bool Receive() { return avcodec_receive_frame(ctx, frame) == 0; }
   void Convert() {
-    sws = sws_getCachedContext(sws, frame->width, frame->height,
-                               static_cast<AVPixelFormat>(frame->format), width, height,
-                               AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    // Made once per picture format: swscale's own cache rebuilds itself for every MJPEG picture.
+    if (!sws || frame->format != swsFormat) {
+      sws = sws_getCachedContext(sws, frame->width, frame->height,
+                                 static_cast<AVPixelFormat>(frame->format), width, height,
+                                 AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+      swsFormat = frame->format;
+    }
     int stride = static_cast<int>(DibStride(width, 24));
     uint8_t* dst[4] = {out.data() + static_cast<size_t>(height - 1) * stride};
     int dstStride[4] = {-stride};

@@ -373,14 +373,16 @@ class LibavDecoder : public FrameDecoder {
   bool Show(AVFrame* f) {
     bool result = false;
     if (f->width > 0 && f->height > 0) {
-      SwsContext* previous = sws_;
-      sws_ = sws_getCachedContext(sws_, f->width, f->height, static_cast<AVPixelFormat>(f->format),
-                                  width(), height(), AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr,
-                                  nullptr, nullptr);
-      if (sws_ &&
-          (sws_ != previous || f->colorspace != colorspace_ || f->color_range != colorRange_ ||
-           f->format != swsFormat_ || f->width != swsWidth_ || f->height != swsHeight_))
+      // Set up again only when the picture changes: swscale's own cache takes a JPEG-range
+      // format (MJPEG's) for a new one every time and would rebuild itself for each picture.
+      if (!sws_ || f->format != swsFormat_ || f->width != swsWidth_ || f->height != swsHeight_) {
+        sws_ = sws_getCachedContext(sws_, f->width, f->height,
+                                    static_cast<AVPixelFormat>(f->format), width(), height(),
+                                    AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+        if (sws_) SetColourDetails(f);
+      } else if (f->colorspace != colorspace_ || f->color_range != colorRange_) {
         SetColourDetails(f);
+      }
       if (sws_) {
         // swscale writes whole blocks of pixels and converts a row in full only when the row
         // has room for them: other widths go through rows padded as ffmpeg's own frames are.
