@@ -694,3 +694,50 @@ TEST(Headers, AStreamWithoutDecompressorTellsWhy) {
   EXPECT_EQ(why(), AviDecoderError::kNoPicture);
   EXPECT_STREQ(AviDecoderErrorText(AviDecoderError::kNoCodec), "no decoder for the codec tag");
 }
+
+// Any allocation our code makes while opening a file and fetching pictures from it (a jump to
+// the end, steps back) may fail: the library ends it as a failed call or the picture held
+// before, never an exception out of it, a leak or a use left counted.
+TEST(Memory, EveryAllocationOfAnOpenAndAFetchMayFail) {
+  TempDir dir;
+  std::vector<std::string> paths;
+  for (auto index : {AviWriterOptions::Index::kIdx1, AviWriterOptions::Index::kOpenDml,
+                     AviWriterOptions::Index::kNone}) {
+    AviWriterOptions options;
+    options.index = index;
+    paths.push_back(dir.File("raw" + std::to_string(paths.size()) + ".avi"));
+    WritePatternClip(paths.back(), 8, 6, 5, options, {1, 1, 0, 1, 1});  // one frame dropped
+  }
+  paths.push_back(dir.File("mpeg4.avi"));  // B-frames: reordering and the pictures kept
+  ASSERT_TRUE(MakeFfmpegClip(paths.back(), 32, 16, 12,
+                             {"-c:v", "mpeg4", "-bf", "2", "-g", "12", "-vtag", "XVID"}));
+  auto run = [](const std::string& path, AllocationWatch& watch, size_t failAt) {
+    watch.FailAllocation(failAt);
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr;
+    PGETFRAME get = nullptr;
+    AVIFileInit();
+    if (AVIFileOpen(&file, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
+        AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK &&
+        (get = AVIStreamGetFrameOpen(stream, nullptr))) {
+      const int32_t last = AVIStreamLength(stream) - 1;
+      for (int32_t pos : {last, last - 1, 0, 1})
+        EXPECT_NE(AVIStreamGetFrame(get, pos), nullptr) << path << " allocation " << failAt;
+    }
+    if (get) AVIStreamGetFrameClose(get);
+    if (stream) AVIStreamRelease(stream);
+    if (file) AVIFileRelease(file);
+    AVIFileExit();
+  };
+  for (const std::string& path : paths) {
+    AllocationWatch watch;
+    run(path, watch, SIZE_MAX);
+    const size_t allocations = watch.count();
+    ASSERT_GT(allocations, 0u);
+    for (size_t n = 0; n < allocations; ++n) {
+      AllocationWatch failing;
+      EXPECT_NO_THROW(run(path, failing, n)) << path << " allocation " << n;
+      EXPECT_EQ(AVIFileUseCount(), 0);
+    }
+  }
+}

@@ -1,6 +1,7 @@
 #include "allocationwatch.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -9,17 +10,28 @@ namespace testutil {
 namespace {
 std::atomic<bool> g_watching{false};
 std::atomic<size_t> g_largest{0};
+std::atomic<size_t> g_count{0};
+std::atomic<size_t> g_failAt{SIZE_MAX};  // the count at which an allocation throws
 }  // namespace
 
 AllocationWatch::AllocationWatch() {
   g_largest = 0;
+  g_count = 0;
+  g_failAt = SIZE_MAX;
   g_watching = true;
 }
 AllocationWatch::~AllocationWatch() {
   g_watching = false;
+  g_failAt = SIZE_MAX;
 }
 size_t AllocationWatch::largest() const {
   return g_largest;
+}
+size_t AllocationWatch::count() const {
+  return g_count;
+}
+void AllocationWatch::FailAllocation(size_t n) {
+  g_failAt = g_count + n;
 }
 
 }  // namespace testutil
@@ -31,7 +43,13 @@ size_t AllocationWatch::largest() const {
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"  // malloc'd by the new above
 #endif
 void* operator new(size_t size) {
-  if (testutil::g_watching && size > testutil::g_largest) testutil::g_largest = size;
+  if (testutil::g_watching) {
+    if (size > testutil::g_largest) testutil::g_largest = size;
+    if (testutil::g_count++ == testutil::g_failAt) {
+      testutil::g_failAt = SIZE_MAX;
+      throw std::bad_alloc();
+    }
+  }
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }

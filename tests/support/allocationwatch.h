@@ -1,5 +1,6 @@
-// The largest single allocation made through operator new while the watch lives. The program
-// that links it (dovrel_allocationwatch) has every operator new and delete replaced.
+// The largest single allocation made through operator new while the watch lives, how many were
+// made, and a failure on demand. The program that links it (dovrel_allocationwatch) has every
+// operator new and delete replaced.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,8 @@ class AllocationWatch {
   AllocationWatch();
   ~AllocationWatch();
   size_t largest() const;
+  size_t count() const;          // allocations since the watch began
+  void FailAllocation(size_t n);  // the n-th allocation from now (0: the next) throws bad_alloc
 };
 
 }  // namespace testutil
