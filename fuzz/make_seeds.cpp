@@ -1,7 +1,8 @@
 // Writes the fuzzer's seed corpus into a folder: small well-formed AVI files of every layout our
 // writer knows (each DIB depth, either row order, idx1 relative and absolute, no index, OpenDML
-// with several RIFFs, audio first, dropped frames, palette changes), and, when the ffmpeg command
-// is there, one tiny file per compressed format the library decodes and a type-1 DV file.
+// with several RIFFs and with an index of several pieces, audio first, dropped frames, palette
+// changes), and, when the ffmpeg command is there, one tiny file per compressed format the library
+// decodes and a type-1 DV file.
 //   dovrel-make-seeds OUTDIR
 #include <sys/stat.h>
 
@@ -91,6 +92,10 @@ int main(int argc, char** argv) {
   ok &= WriteRaw(dir + "/dropped.avi", 8, 4, 24, 6, {}, BI_RGB, -1, true);
   ok &= WriteRaw(dir + "/odml.avi", 16, 8, 24, 8, odml);
   ok &= WriteRaw(dir + "/odml-audio.avi", 8, 8, 24, 6, odmlAudio);
+  // An OpenDML index longer than the piece the library reads back at a time (8,192 entries).
+  AviWriterOptions odmlLong;
+  odmlLong.index = AviWriterOptions::Index::kOpenDml;
+  ok &= WriteRaw(dir + "/odml-pieces.avi", 1, 1, 24, 8300, odmlLong);
   // Palette changes before frames, listed in idx1 or, with OpenDML, found by a walk of movi.
   for (const AviWriterOptions& o : {AviWriterOptions{}, odml}) {
     std::vector<uint8_t> format = AviWriter::Format(8, 4, 8);
