@@ -96,6 +96,7 @@ class ChunkIndex {
     std::vector<uint8_t> bytes;
   };
   static uint64_t Hash(const uint8_t* p, size_t n);
+  void Note(const std::vector<AviChunk>& chunks);  // the facts of more chunks
   const Loaded* Load(size_t piece) const;
 
   std::vector<AviChunk> whole_;  // every entry, when held whole

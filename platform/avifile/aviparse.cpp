@@ -296,10 +296,8 @@ class Parser {
         // itself a super index would loop. The ix## chunks of one stream cannot together be
         // larger than the file: entries naming overlapping ones would make reading quadratic.
         ChunkHeader h;
-        uint8_t ixHead[24];
         ok = ok && seen.insert(off).second && ReadHeader(f_, off, f_.size(), &h) && h.size >= 24 &&
-             h.size <= f_.size() - h.data && (ixBytes += h.size + 8) <= f_.size() &&
-             f_.ReadAt(h.data, ixHead, sizeof ixHead);
+             h.size <= f_.size() - h.data && (ixBytes += h.size + 8) <= f_.size();
         if (ok) ixs.push_back(h);
       }
       for (const ChunkHeader& h : ixs) {

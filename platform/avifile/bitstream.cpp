@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "dib.h"         // DibStride
 #include "filereader.h"  // Le16
 
 int Mpeg4VopType(const uint8_t* p, size_t n) {
@@ -14,22 +15,8 @@ int Mpeg4VopType(const uint8_t* p, size_t n) {
   return -1;
 }
 
-bool H264HasIdr(const uint8_t* p, size_t size, const std::vector<uint8_t>& extradata) {
-  if (!extradata.empty() && extradata[0] == 1 && extradata.size() > 4) {
-    size_t lengthSize = (extradata[4] & 3) + 1;
-    for (size_t i = 0; i + lengthSize < size;) {
-      size_t n = 0;
-      for (size_t b = 0; b < lengthSize; ++b) n = n << 8 | p[i + b];
-      i += lengthSize;
-      if (i < size && (p[i] & 0x1F) == 5) return true;
-      if (n > size - i) break;
-      i += n;
-    }
-    return false;
-  }
-  for (size_t i = 0; i + 3 < size; ++i)
-    if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && (p[i + 3] & 0x1F) == 5) return true;
-  return false;
+size_t H264NalLengthSize(const std::vector<uint8_t>& extradata) {
+  return extradata.size() > 4 && extradata[0] == 1 ? (extradata[4] & 3) + 1 : 0;
 }
 
 namespace {
@@ -147,6 +134,28 @@ int64_t H264LargestSps(const uint8_t* p, size_t n, size_t lengthSize) {
     if ((nal[0] & 0x1F) == 7) largest = std::max(largest, H264SpsPixels(nal + 1, bytes - 1));
     return true;
   });
+  return largest;
+}
+
+bool H264HasIdr(const uint8_t* p, size_t size, size_t lengthSize) {
+  bool idr = false;
+  ForEachNal(p, size, lengthSize, [&idr](const uint8_t* nal, size_t) {
+    idr = (nal[0] & 0x1F) == 5;
+    return !idr;
+  });
+  return idr;
+}
+
+int64_t H264LargestSps(const std::vector<uint8_t>& extradata) {
+  const std::vector<uint8_t>& x = extradata;
+  if (x.empty()) return 0;
+  if (x[0] != 1 || x.size() <= 6) return H264LargestSps(x.data(), x.size(), 0);
+  int64_t largest = 0;  // avcC: its sequence parameter sets come first
+  for (size_t i = 6, n = x[5] & 0x1F; n > 0 && i + 2 <= x.size(); --n) {
+    const size_t len = std::min<size_t>(size_t{x[i]} << 8 | x[i + 1], x.size() - i - 2);
+    largest = std::max(largest, H264LargestSps(x.data() + i, len + 2, 2));
+    i += 2 + len;
+  }
   return largest;
 }
 
@@ -270,7 +279,7 @@ bool MsVideo1IsKey(const uint8_t* p, size_t n, int width, int height, bool eight
 // Every pixel of every line written: no delta codes, no line ended short, no run past a line's
 // end (libavcodec drops such runs). A packet of a whole uncompressed picture is one too.
 bool MsRleIsKey(const uint8_t* p, size_t n, int width, int height, int bits) {
-  const int64_t stride = (int64_t{width} * bits + 31) / 32 * 4;
+  const int64_t stride = DibStride(width, bits);
   if (static_cast<int64_t>(n) == stride * height) return true;
   int64_t x = 0, lines = 0;
   for (size_t i = 0; i + 2 <= n && lines < height;) {
@@ -306,8 +315,7 @@ std::function<bool(const uint8_t*, size_t)> KeyframeTest(AVCodecID id,
     case AV_CODEC_ID_MPEG4:
       return [](const uint8_t* p, size_t n) { return Mpeg4VopType(p, n) == 0; };
     case AV_CODEC_ID_H264: {
-      const size_t lengthSize =
-          extradata.size() > 4 && extradata[0] == 1 ? (extradata[4] & 3) + 1 : 0;
+      const size_t lengthSize = H264NalLengthSize(extradata);
       return [lengthSize](const uint8_t* p, size_t n) { return H264IsKey(p, n, lengthSize); };
     }
     case AV_CODEC_ID_MPEG1VIDEO:

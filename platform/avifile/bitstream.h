@@ -18,11 +18,16 @@ extern "C" {
 
 // First MPEG-4 part 2 VOP type in a packet: 0 I, 1 P, 2 B, 3 S; -1 if none.
 int Mpeg4VopType(const uint8_t* p, size_t n);
-// Whether an H.264 packet (Annex B, or length-prefixed after an avcC record) holds an IDR slice.
-bool H264HasIdr(const uint8_t* p, size_t size, const std::vector<uint8_t>& extradata);
+// Bytes of each H.264 NAL unit's length in packets after codec data that is an avcC record; 0 for
+// Annex B start codes.
+size_t H264NalLengthSize(const std::vector<uint8_t>& extradata);
+// Whether an H.264 packet (Annex B, or NAL units with lengthSize-byte lengths) holds an IDR slice.
+bool H264HasIdr(const uint8_t* p, size_t size, size_t lengthSize);
 // The largest picture any sequence parameter set in H.264 data declares (Annex B, or NAL
 // units with lengthSize-byte lengths); 0 when there is none.
 int64_t H264LargestSps(const uint8_t* p, size_t n, size_t lengthSize);
+// The same for codec data: an avcC record's parameter sets, or Annex B.
+int64_t H264LargestSps(const std::vector<uint8_t>& extradata);
 
 // Whether a packet holds a picture that needs nothing of the pictures before it, for the codecs
 // whose bitstream tells; null for the others (their index's flags are taken as they are). The

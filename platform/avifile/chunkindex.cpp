@@ -23,14 +23,18 @@ uint64_t ChunkIndex::Hash(const uint8_t* p, size_t n) {
   return h;
 }
 
+void ChunkIndex::Note(const std::vector<AviChunk>& chunks) {
+  for (const AviChunk& c : chunks) {
+    anyEmpty_ = anyEmpty_ || c.size == 0;
+    anyKeyframe_ = anyKeyframe_ || (c.size > 0 && c.keyframe);
+  }
+}
+
 void ChunkIndex::Assign(std::vector<AviChunk> chunks) {
   Clear();
   whole_ = std::move(chunks);
   count_ = whole_.size();
-  for (const AviChunk& c : whole_) {
-    anyEmpty_ = anyEmpty_ || c.size == 0;
-    anyKeyframe_ = anyKeyframe_ || (c.size > 0 && c.keyframe);
-  }
+  Note(whole_);
 }
 
 void ChunkIndex::AddPiece(const FileReader& file, uint64_t at, uint64_t base, uint32_t perEntry,
@@ -41,10 +45,7 @@ void ChunkIndex::AddPiece(const FileReader& file, uint64_t at, uint64_t base, ui
   pieces_.push_back({at, base, Hash(bytes, size_t{count} * perEntry), static_cast<uint32_t>(count_),
                      count, perEntry});
   count_ += count;
-  for (const AviChunk& c : chunks) {
-    anyEmpty_ = anyEmpty_ || c.size == 0;
-    anyKeyframe_ = anyKeyframe_ || (c.size > 0 && c.keyframe);
-  }
+  Note(chunks);
 }
 
 void ChunkIndex::DropEntries() {

@@ -14,8 +14,9 @@ constexpr uint32_t kDIB = MakeFourCC('D', 'I', 'B', ' ');
 constexpr uint32_t kRGB = MakeFourCC('R', 'G', 'B', ' ');
 constexpr uint32_t kRAW = MakeFourCC('R', 'A', 'W', ' ');
 
-bool IsRawCompression(uint32_t c) {
-  return c == BI_RGB || c == kDIB || c == kRGB || c == kRAW;
+// Uncompressed DIB frames, under any of the tags writers give them.
+bool IsDibCompression(uint32_t c) {
+  return c == BI_RGB || c == kDIB || c == kRGB || c == kRAW || c == BI_BITFIELDS;
 }
 
 // Uncompressed DIB frames, converted to 24-bit bottom-up rows.
@@ -44,16 +45,18 @@ class RawDibDecoder : public FrameDecoder {
     // not one: nothing of it is read or converted.
     const size_t need = static_cast<size_t>(srcStride_) * height();
     const AviChunk chunk = track().Chunk(packet);
-    if (chunk.size < need || reader().Check(chunk) < need) return false;
+    if (chunk.size < need) return false;
     if (bits_ == 24 && !topDown_) {
       // Already in the delivered layout: read straight into the frame.
+      if (reader().Check(chunk) < need) return false;
       if (!reader().ReadFront(chunk, Pixels(), need)) {
         SetHeld(kGarbage);  // the read may have overwritten part of the picture
         return false;
       }
     } else {
-      if (!reader().ReadFront(chunk, src_, need)) return false;
-      Convert(track().PaletteAt(packet));
+      Packet p;
+      if (!reader().Read(chunk, &p) || p.size < need) return false;
+      Convert(p.data, track().PaletteAt(packet));
     }
     return true;
   }
@@ -66,10 +69,9 @@ class RawDibDecoder : public FrameDecoder {
     return static_cast<uint8_t>(((v & mask) >> shift) * 255 / max);
   }
 
-  void Convert(const Palette* palette) {
+  void Convert(const uint8_t* src, const Palette* palette) {
     for (int32_t y = 0; y < height(); ++y) {
-      const uint8_t* s =
-          src_.data() + static_cast<int64_t>(topDown_ ? height() - 1 - y : y) * srcStride_;
+      const uint8_t* s = src + static_cast<int64_t>(topDown_ ? height() - 1 - y : y) * srcStride_;
       uint8_t* d = Pixels() + y * stride();
       for (int32_t x = 0; x < width(); ++x, d += 3) {
         switch (bits_) {
@@ -107,7 +109,6 @@ class RawDibDecoder : public FrameDecoder {
   bool topDown_;
   int64_t srcStride_;
   std::array<uint32_t, 3> masks_{};  // red, green, blue
-  std::vector<uint8_t> src_;
 };
 
 }  // namespace
@@ -219,7 +220,7 @@ std::unique_ptr<FrameDecoder> FrameDecoder::Create(const FileReader& file,
     *why = AviDecoderError::kFrameSize;
     return nullptr;
   }
-  if (IsRawCompression(h.biCompression) || h.biCompression == BI_BITFIELDS) {
+  if (IsDibCompression(h.biCompression)) {
     bool ok = h.biCompression == BI_BITFIELDS
                   ? (h.biBitCount == 16 || h.biBitCount == 32) && stream.format.size() >= 52
                   : h.biBitCount == 1 || h.biBitCount == 2 || h.biBitCount == 4 ||
@@ -238,7 +239,6 @@ std::string FrameDecoder::CodecName(const AviStreamData& stream) {
   if (stream.format.size() < 40) return "";
   BITMAPINFOHEADER h;
   std::memcpy(&h, stream.format.data(), sizeof h);  // little-endian on disk and here
-  if (IsRawCompression(h.biCompression) || h.biCompression == BI_BITFIELDS)
-    return "raw " + std::to_string(h.biBitCount) + "-bit";
+  if (IsDibCompression(h.biCompression)) return "raw " + std::to_string(h.biBitCount) + "-bit";
   return LibavCodecName(stream, h);
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -102,19 +103,8 @@ class LibavDecoder : public FrameDecoder {
       std::memcpy(ctx_->extradata, extradata_.data(), extradata_.size());
       ctx_->extradata_size = static_cast<int>(extradata_.size());
       if (checkSps_) {
-        const std::vector<uint8_t>& x = extradata_;
-        int64_t largest = 0;
-        if (x[0] == 1 && x.size() > 6) {  // avcC: its sequence parameter sets come first
-          nalLengthSize_ = (x[4] & 3) + 1;
-          for (size_t i = 6, n = x[5] & 0x1F; n > 0 && i + 2 <= x.size(); --n) {
-            const size_t len = std::min<size_t>(size_t{x[i]} << 8 | x[i + 1], x.size() - i - 2);
-            largest = std::max(largest, H264LargestSps(x.data() + i, len + 2, 2));
-            i += 2 + len;
-          }
-        } else {
-          largest = H264LargestSps(x.data(), x.size(), 0);
-        }
-        if (largest > ctx_->max_pixels) return AviDecoderError::kTooLarge;
+        nalLengthSize_ = H264NalLengthSize(extradata_);
+        if (H264LargestSps(extradata_) > ctx_->max_pixels) return AviDecoderError::kTooLarge;
       }
     }
     if (avcodec_open2(ctx_, codec, nullptr) < 0) return AviDecoderError::kCodecRefused;
@@ -156,20 +146,26 @@ class LibavDecoder : public FrameDecoder {
   }
 
   // Pictures that follow keyframe packet k in decode order but are shown before it (the
-  // B-frames of an open GOP); nullopt when the stream does not tell.
+  // B-frames of an open GOP); nullopt when the stream does not tell. Read once per keyframe:
+  // every jump into its GOP asks again.
   std::optional<int32_t> LeadingPictures(int32_t k) {
+    if (auto known = leading_.find(k); known != leading_.end()) return known->second;
+    std::optional<int32_t> result;
     Packet p;
     if (id_ == AV_CODEC_ID_MPEG4) {
-      if (!ReadPacket(k, &p) || Mpeg4VopType(p.data, p.size) != 0) return std::nullopt;
-      int32_t n = 0;
-      while (k + 1 + n < PacketCount() && n < 64 && ReadPacket(k + 1 + n, &p) &&
-             Mpeg4VopType(p.data, p.size) == 2)
-        ++n;
-      return n;
+      if (ReadPacket(k, &p) && Mpeg4VopType(p.data, p.size) == 0) {
+        int32_t n = 0;
+        while (k + 1 + n < PacketCount() && n < 64 && ReadPacket(k + 1 + n, &p) &&
+               Mpeg4VopType(p.data, p.size) == 2)
+          ++n;
+        result = n;
+      }
+    } else if (id_ == AV_CODEC_ID_H264 && ReadPacket(k, &p) &&
+               H264HasIdr(p.data, p.size, nalLengthSize_)) {
+      result = 0;
     }
-    if (id_ == AV_CODEC_ID_H264 && ReadPacket(k, &p) && H264HasIdr(p.data, p.size, extradata_))
-      return 0;
-    return std::nullopt;
+    leading_.emplace(k, result);
+    return result;
   }
 
   void Seek(int32_t d) {
@@ -457,8 +453,9 @@ class LibavDecoder : public FrameDecoder {
   Palette sentPalette_{};     // the palette the decoder was last given
   bool checkSps_ = false;     // H.264: packets whose parameter sets declare too much are skipped
   size_t nalLengthSize_ = 0;  // bytes of each NAL unit's length (avcC), 0 for start codes
-  bool reorder_ = false;      // pictures come out in another order than their packets
-  bool intraOnly_ = false;    // every packet is a picture of its own
+  std::unordered_map<int32_t, std::optional<int32_t>> leading_;  // LeadingPictures, by keyframe
+  bool reorder_ = false;    // pictures come out in another order than their packets
+  bool intraOnly_ = false;  // every packet is a picture of its own
 
   // Where decoding stands: what the decoder was sent, what came out of it, and how its pictures
   // are numbered. A seek starts it afresh.

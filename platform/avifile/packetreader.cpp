@@ -37,7 +37,3 @@ bool PacketReader::Read(const AviChunk& chunk, Packet* out, size_t padding) {
 bool PacketReader::ReadFront(const AviChunk& chunk, uint8_t* dst, size_t n) const {
   return n <= chunk.size && file_.ReadAt(chunk.offset, dst, n);
 }
-
-bool PacketReader::ReadFront(const AviChunk& chunk, std::vector<uint8_t>& dst, size_t n) const {
-  return n <= chunk.size && file_.ReadAt(chunk.offset, dst, n);
-}

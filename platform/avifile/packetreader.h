@@ -38,7 +38,6 @@ class PacketReader {
   bool ReadInto(const AviChunk& chunk, uint8_t* dst, size_t padding, Packet* out) const;
   // The first n bytes of a chunk that Check found to hold at least n, straight into dst.
   bool ReadFront(const AviChunk& chunk, uint8_t* dst, size_t n) const;
-  bool ReadFront(const AviChunk& chunk, std::vector<uint8_t>& dst, size_t n) const;
 
  private:
   uint32_t UsableSize(const uint8_t* head, const AviChunk& chunk) const;

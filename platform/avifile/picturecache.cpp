@@ -44,23 +44,22 @@ size_t PictureCache::BytesOf(const AVFrame* f) {
   return n;
 }
 
-bool PictureCache::Keep(int32_t display, const AVFrame* f, int32_t target) {
+void PictureCache::Keep(int32_t display, const AVFrame* f, int32_t target) {
   if (auto it = frames_.find(display); it != frames_.end()) Drop(it);
   const size_t size = BytesOf(f);
-  if (size > budget_) return false;
+  if (size > budget_) return;
   std::unique_ptr<AVFrame, FrameFree> kept(av_frame_clone(f));  // a reference: no pixels copied
-  if (!kept) return false;
+  if (!kept) return;
   try {
     frames_.emplace(display, std::move(kept));
   } catch (const std::bad_alloc&) {
-    return false;  // keeping is a saving, never a reason for a fetch to fail
+    return;  // keeping is a saving, never a reason for a fetch to fail
   }
   bytes_ += size;
   while (bytes_ > budget_) {
     auto last = std::prev(frames_.end());
     Drop(last->first > target ? last : frames_.begin());
   }
-  return true;
 }
 
 void PictureCache::FrameFree::operator()(AVFrame* f) const {
@@ -70,9 +69,4 @@ void PictureCache::FrameFree::operator()(AVFrame* f) const {
 void PictureCache::Drop(Frames::iterator it) {
   bytes_ -= BytesOf(it->second.get());
   frames_.erase(it);
-}
-
-void PictureCache::Clear() {
-  frames_.clear();
-  bytes_ = 0;
 }

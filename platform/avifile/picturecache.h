@@ -27,11 +27,9 @@ class PictureCache {
   const AVFrame* Find(int32_t display) const;
   // Keeps a reference to f as display's picture, then drops pictures until the cache is within
   // its budget: first those shown after target (already stepped past on the way back), then the
-  // earliest. So a window larger than the budget keeps the pictures nearest its target. False
-  // when the picture is not kept (larger than the budget, or no memory for the reference).
-  bool Keep(int32_t display, const AVFrame* f, int32_t target);
-  void Clear();
-  size_t bytes() const { return bytes_; }
+  // earliest. So a window larger than the budget keeps the pictures nearest its target. A
+  // picture larger than the budget, or without memory for the reference, is not kept.
+  void Keep(int32_t display, const AVFrame* f, int32_t target);
 
  private:
   struct FrameFree {
