@@ -20,8 +20,7 @@ int16_t classBMPAVI::GetEnable(const std::string& strFileName) {
 }
 
 int16_t classBMPAVI::OpenAVI() {
-  // A use begun by an open that an error ended early is ended here, with any handle it left.
-  if (pGetFrame || pAVIStream || pAVIFile || blnInUse) CloseAVI();
+  CloseAVI();  // with any handle or use an open that an error ended early left behind
   AVIFileInit();
   blnInUse = true;
   try {
@@ -34,32 +33,26 @@ int16_t classBMPAVI::OpenAVI() {
     } else if (!(lpPackedDIB = static_cast<const uint8_t*>(AVIStreamGetFrame(pGetFrame, 0)))) {
       message = kMsgNoDecoder;  // a stream whose first frame cannot be decoded is as good as none
     }
-    BITMAPINFOHEADER frame0;
-    int32_t sizeImage = 0, fileSize = 0;
-    std::vector<uint8_t> pixels;
-    if (!message) {
-      std::memcpy(&frame0, lpPackedDIB, sizeof frame0);
-      if (frame0.biSizeImage == 0)  // allowed for BI_RGB: the rows tell the size
-        frame0.biSizeImage =
-            static_cast<uint32_t>(MulLng(CLng(DibStride(frame0.biWidth, frame0.biBitCount)),
-                                         CLng(std::abs(int64_t{frame0.biHeight}))));
-      sizeImage = CLng(frame0.biSizeImage);
-      fileSize = AddLng(sizeImage, 54);
-      try {
-        pixels.assign(lpPackedDIB + 40, lpPackedDIB + 40 + sizeImage);
-      } catch (const std::bad_alloc&) {
-        message = kMsgNoDecoder;  // no room for the picture: as good as no decompressor
-      }
-    }
     if (message) {
       MsgBox(message);
       CloseAVI();
       return kTrue;
     }
-    aviFile = IdOfFile(strAVIFileName);
+
+    BITMAPINFOHEADER frame0;
+    std::memcpy(&frame0, lpPackedDIB, sizeof frame0);
+    if (frame0.biSizeImage == 0)  // allowed for BI_RGB: the rows tell the size
+      frame0.biSizeImage =
+          static_cast<uint32_t>(MulLng(CLng(DibStride(frame0.biWidth, frame0.biBitCount)),
+                                       CLng(std::abs(int64_t{frame0.biHeight}))));
+    const int32_t sizeImage = CLng(frame0.biSizeImage);
+    const int32_t fileSize = AddLng(sizeImage, 54);
+    const FileId file = IdOfFile(strAVIFileName);
+    // Before anything else changes: a failure leaves the earlier picture as it was.
+    bytDIBBits.assign(lpPackedDIB + 40, lpPackedDIB + 40 + sizeImage);
+    aviFile = file;
 
     bih = frame0;
-    bytDIBBits.swap(pixels);
     const auto* header = reinterpret_cast<const uint8_t*>(&bih);
     bytInfoHeader.assign(header, header + 40);
     bfh.bfType[0] = 'B';
@@ -71,6 +64,10 @@ int16_t classBMPAVI::OpenAVI() {
     lngHeight = bih.biHeight;
     lngWidth = bih.biWidth;
     return kFalse;
+  } catch (const std::bad_alloc&) {
+    MsgBox(kMsgNoDecoder);  // no room for the picture: as good as no decompressor
+    CloseAVI();
+    return kTrue;
   } catch (...) {
     CloseAVI();  // whatever ends the open early ends its use of the library too
     throw;

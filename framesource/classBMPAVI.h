@@ -33,6 +33,12 @@ class classBMPAVI {
   int32_t GetFrameMax();
   // Frames (positions) of the open stream, whatever their number; 0 when none is open.
   int32_t FrameCount() const { return pAVIStream ? AVIStreamLength(pAVIStream) : 0; }
+  // The open stream's own description; zeros when nothing is open.
+  AVISTREAMINFO StreamInfo() const {
+    AVISTREAMINFO si{};
+    if (pAVIStream) AVIStreamInfo(pAVIStream, &si, sizeof si);
+    return si;
+  }
   // Fetches frame lngAVIFrameNo into the buffer: a frame that does not decode comes as the last
   // whole picture before it that did (black before the first); a position outside the stream
   // keeps the buffer as it is. Always 0. Only while a file is open.

@@ -107,17 +107,7 @@ int main(int argc, char** argv) {
   if (source.GetEnable(plain[0]) != kFalse) return 1;  // the message is already on standard error
 
   if (info) {
-    // The stream's own description, through handles of our own.
-    AVISTREAMINFO si;
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    AVIFileInit();
-    if (AVIFileOpen(&file, plain[0].c_str(), OF_READ, nullptr) == AVIERR_OK &&
-        AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK)
-      AVIStreamInfo(stream, &si, sizeof si);
-    if (stream) AVIStreamRelease(stream);
-    if (file) AVIFileRelease(file);
-    AVIFileExit();
+    const AVISTREAMINFO si = source.StreamInfo();
     const int32_t frames = source.FrameCount();
     const uint32_t tag = si.biCompression > BI_BITFIELDS ? si.biCompression : si.fccHandler;
     std::printf("width %d\nheight %d\nframes %d\ncodec %s%s\n", source.biWidth(), source.biHeight(),
