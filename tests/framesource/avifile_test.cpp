@@ -11,6 +11,7 @@
 
 #include "allocationwatch.h"
 #include "classBMPAVI.h"
+#include "openvideo.h"
 #include "sourceprobe.h"
 #include "testutil.h"
 
@@ -532,14 +533,10 @@ TEST(OpenDml, IndexPiecesReadBackFromTheFile) {
   const size_t entries = Find(bytes, "ix00") + 8 + 24;
   ASSERT_LT(entries, bytes.size());
 
-  AVIFileInit();
-  PAVIFILE file = nullptr;
-  PAVISTREAM stream = nullptr;
-  ASSERT_EQ(AVIFileOpen(&file, path.c_str(), OF_READ, nullptr), AVIERR_OK);
-  ASSERT_EQ(AVIFileGetStream(file, &stream, streamtypeVIDEO, 0), AVIERR_OK);
-  ASSERT_EQ(AVIStreamLength(stream), frames);
-  PGETFRAME get = AVIStreamGetFrameOpen(stream, nullptr);
-  ASSERT_NE(get, nullptr);
+  OpenVideo video(path);
+  ASSERT_TRUE(video.ok());
+  ASSERT_EQ(AVIStreamLength(video.stream), frames);
+  PGETFRAME get = video.frames;
   auto shows = [&](int pos) -> int {  // the frame shown, -1 when the position did not decode
     const auto* dib = static_cast<const uint8_t*>(AVIStreamGetFrame(get, pos));
     if (!dib || !AVIStreamFrameDecoded(get)) return -1;
@@ -562,10 +559,6 @@ TEST(OpenDml, IndexPiecesReadBackFromTheFile) {
     EXPECT_EQ(shows(pos), frameAt(pos)) << pos;
   for (int pos : {1, 0, 5 * 8192, frames - 1}) EXPECT_EQ(shows(pos), -1) << pos;
   EXPECT_EQ(shows(2 * 8192 + 7), frameAt(2 * 8192 + 7)) << "the rest still shows";
-  AVIStreamGetFrameClose(get);
-  AVIStreamRelease(stream);
-  AVIFileRelease(file);
-  AVIFileExit();
 }
 
 TEST(Headers, LyingHeadersNeitherCrashNorAllocate) {
@@ -713,21 +706,11 @@ TEST(Memory, EveryAllocationOfAnOpenAndAFetchMayFail) {
                              {"-c:v", "mpeg4", "-bf", "2", "-g", "12", "-vtag", "XVID"}));
   auto run = [](const std::string& path, AllocationWatch& watch, size_t failAt) {
     watch.FailAllocation(failAt);
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    PGETFRAME get = nullptr;
-    AVIFileInit();
-    if (AVIFileOpen(&file, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
-        AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK &&
-        (get = AVIStreamGetFrameOpen(stream, nullptr))) {
-      const int32_t last = AVIStreamLength(stream) - 1;
-      for (int32_t pos : {last, last - 1, 0, 1})
-        EXPECT_NE(AVIStreamGetFrame(get, pos), nullptr) << path << " allocation " << failAt;
-    }
-    if (get) AVIStreamGetFrameClose(get);
-    if (stream) AVIStreamRelease(stream);
-    if (file) AVIFileRelease(file);
-    AVIFileExit();
+    OpenVideo video(path);
+    if (!video.ok()) return;
+    const int32_t last = AVIStreamLength(video.stream) - 1;
+    for (int32_t pos : {last, last - 1, 0, 1})
+      EXPECT_NE(AVIStreamGetFrame(video.frames, pos), nullptr) << path << " allocation " << failAt;
   };
   for (const std::string& path : paths) {
     AllocationWatch watch;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "avifile.h"
+#include "openvideo.h"
 #include "testutil.h"
 
 using namespace testutil;
@@ -30,13 +31,9 @@ TEST(PictureCache, BackwardWalkShowsWhatFfmpegDecodes) {
     ASSERT_EQ(expected.size(), static_cast<size_t>(kFrames));
     for (size_t budget : {size_t{0}, size_t{200} << 10}) {
       SetPictureCacheBudgetForTesting(budget);
-      AVIFileInit();
-      PAVIFILE file = nullptr;
-      PAVISTREAM stream = nullptr;
-      ASSERT_EQ(AVIFileOpen(&file, path.c_str(), OF_READ, nullptr), AVIERR_OK);
-      ASSERT_EQ(AVIFileGetStream(file, &stream, streamtypeVIDEO, 0), AVIERR_OK);
-      PGETFRAME frames = AVIStreamGetFrameOpen(stream, nullptr);
-      ASSERT_NE(frames, nullptr);
+      OpenVideo video(path);
+      ASSERT_TRUE(video.ok());
+      PGETFRAME frames = video.frames;
       for (int i = 0, failures = 0; i < 2 * kFrames && failures < 5; ++i) {
         const int p = i < kFrames ? kFrames - 1 - i : i - kFrames;
         const auto* dib = static_cast<const uint8_t*>(AVIStreamGetFrame(frames, p));
@@ -50,10 +47,6 @@ TEST(PictureCache, BackwardWalkShowsWhatFfmpegDecodes) {
                         << same.message();
         }
       }
-      AVIStreamGetFrameClose(frames);
-      AVIStreamRelease(stream);
-      AVIFileRelease(file);
-      AVIFileExit();
     }
     SetPictureCacheBudgetForTesting(0);
   }
