@@ -123,7 +123,8 @@ struct AviPaletteChange {
 // A capture of a game's palette fades may change colours every frame: 65,536 changes are half an
 // hour of that at 30 frames a second. Later ones are not applied. 16 bytes each here; the track
 // reads their colours only when a picture needs them.
-inline constexpr uint32_t kMaxPaletteChanges = 1u << 16;  // per stream
+inline constexpr uint32_t kMaxPaletteChanges = 1u << 16;      // per stream
+inline constexpr uint32_t kPaletteChangeBytes = 4 + 256 * 4;  // the most a change holds
 
 // Type-1 DV: one interleaved stream whose chunks each hold a whole DV frame with its audio.
 inline constexpr uint32_t kStreamTypeIavs = MakeFourCC('i', 'a', 'v', 's');

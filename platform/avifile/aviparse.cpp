@@ -82,10 +82,8 @@ bool IsPaletteChange(uint32_t id) {
   return ((id >> 16) & 0xFFFF) == ('p' | 'c' << 8);
 }
 
-// A palette change of at most 256 entries after its 4-byte header is longer than this: its
-// colours are read only this far.
-constexpr uint32_t kPaletteChangeBytes = 4 + 256 * 4;
-
+// No palette change holds more than its header and 256 entries: its colours are read only this
+// far (kPaletteChangeBytes).
 void AddPaletteChange(std::vector<AviPaletteChange>& changes, uint64_t data, uint32_t size,
                       size_t position) {
   if (size >= 4 && changes.size() < kMaxPaletteChanges)

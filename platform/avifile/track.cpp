@@ -111,7 +111,7 @@ const Palette* Track::PaletteAt(int32_t packet) {
 
 void Track::ApplyPaletteChange(const AviPaletteChange& change) {
   const AviChunk chunk{change.offset, change.size, 0};
-  uint8_t b[4 + 256 * 4];
+  uint8_t b[kPaletteChangeBytes];
   const size_t n = std::min<size_t>(reader_.Check(chunk), sizeof b);
   if (n < 4 || !reader_.ReadFront(chunk, b, n)) return;  // damaged: the colours stay
   const size_t first = b[0], count = b[1] ? b[1] : 256;
