@@ -100,13 +100,6 @@ void BM_OpenShowLast(benchmark::State& state) {
   state.counters["frames"] = frames;
 }
 
-long StatusKb(const char* field) {
-  std::ifstream in("/proc/self/status");
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::string(field).size() + 1);
-  return -1;
-}
-
 // Heap in use: small blocks and mapped large ones, in bytes.
 long HeapBytes() {
   const struct mallinfo2 m = ::mallinfo2();
@@ -128,12 +121,12 @@ Memory MemoryOf(int frames) {
     ::close(fds[0]);
     ::malloc_trim(0);  // free heap that the parent left resident would be reused unseen
     std::ofstream("/proc/self/clear_refs") << "5";  // VmHWM := VmRSS
-    const long before = StatusKb("VmHWM:"), heapBefore = HeapBytes();
+    const long before = StatusKilobytes("VmHWM:"), heapBefore = HeapBytes();
     long peak = -1, heap = -1;
     {
       classBMPAVI source;
       if (OpenAndShowLast(source, frames)) {
-        peak = StatusKb("VmHWM:");
+        peak = StatusKilobytes("VmHWM:");
         heap = HeapBytes();
       }
     }

@@ -125,8 +125,9 @@ void ReportHoldingLeft() {
     const auto t1 = std::chrono::steady_clock::now();
     steps.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
     worstLag = std::max(worstLag, std::chrono::duration<double, std::milli>(t1 - due).count());
-    if (bar.Value() != before - 1 || probe.Label().Caption() != " " + std::to_string(bar.Value()) ||
-        probe.lngFrameNo() != bar.Value())
+    const std::string caption = probe.Label().Caption();
+    if (bar.Value() != before - 1 || caption.empty() || caption[0] != ' ' ||
+        caption.substr(1) != std::to_string(bar.Value()) || probe.lngFrameNo() != bar.Value())
       ++misses;
   }
   std::vector<double> sorted = steps;

@@ -3,6 +3,9 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <map>
 
 namespace {
@@ -73,5 +76,12 @@ int RunWithRatios(int argc, char** argv, const std::vector<RatioCheck>& checks) 
                 c.target, r <= c.target ? "ok" : "OVER", c.cpu ? " (CPU time)" : "");
   }
   benchmark::Shutdown();
+  return 0;
+}
+
+long StatusKilobytes(const char* field) {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
   return 0;
 }

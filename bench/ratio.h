@@ -24,3 +24,6 @@ void RecordNanoseconds(const std::string& name, double nanoseconds);
 // Time per iteration of a benchmark that already ran, in nanoseconds (-1 if it did not run): the
 // median of its repetitions when it was repeated.
 double MeasuredNanoseconds(const std::string& name, bool cpu = false);
+
+// A kilobyte field of /proc/self/status ("VmRSS:", "VmHWM:", ...); 0 when it is not there.
+long StatusKilobytes(const char* field);
