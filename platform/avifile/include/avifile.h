@@ -15,6 +15,7 @@ inline constexpr HRESULT AVIERR_FILEREAD = static_cast<HRESULT>(0x8004406D);
 inline constexpr HRESULT AVIERR_FILEOPEN = static_cast<HRESULT>(0x8004406E);
 inline constexpr HRESULT AVIERR_NODATA = static_cast<HRESULT>(0x80044072);
 inline constexpr HRESULT AVIERR_BADPARAM = static_cast<HRESULT>(0x80044076);
+inline constexpr HRESULT AVIERR_USERABORT = static_cast<HRESULT>(0x800440C6);
 
 inline constexpr uint32_t OF_READ = 0;
 
@@ -70,6 +71,33 @@ HRESULT AVIStreamGetFrameClose(PGETFRAME pg);
 uint32_t AVIStreamRelease(PAVISTREAM pavi);  // remaining references
 uint32_t AVIFileRelease(PAVIFILE pfile);     // remaining references
 int AVIFileUseCount();  // begun uses not yet ended (ours: lets tests check the pairing)
+// The bytes of the packet shown at position lStart (lSamples 1; a dropped frame's: the packet
+// before it), as the file holds them, undecoded. With lpBuffer null, *plBytes is the size
+// needed. AVIERR_BUFFERTOOSMALL when cbBuffer is less; AVIERR_NODATA outside the stream.
+inline constexpr HRESULT AVIERR_BUFFERTOOSMALL = static_cast<HRESULT>(0x80044074);
+HRESULT AVIStreamRead(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, void* lpBuffer,
+                      int32_t cbBuffer, int32_t* plBytes, int32_t* plSamples);
+
+// ---- Ours: progress of a long open -------------------------------------------------------------
+
+// Called now and then while AVIFileOpen reads a file to index it (a scan of an AVI's movi, a
+// container without an index of ours): done of total bytes. Returning false cancels the open,
+// which then returns AVIERR_USERABORT. One callback for the library, null for none; the context
+// is handed back as it was given.
+using AVIOPENPROGRESS = bool (*)(void* context, uint64_t done, uint64_t total);
+void AVIFileSetOpenProgress(AVIOPENPROGRESS callback, void* context);
+
+// ---- Ours: the order of a frame's two fields ---------------------------------------------------
+
+enum class AviFieldOrder : int32_t {
+  kUnknown = 0,  // nothing says
+  kProgressive,  // whole frames
+  kTopFirst,     // the field of the top line is the earlier
+  kBottomFirst,  // the field of the second line is the earlier
+};
+// What the stream tells of its fields: the first decoded picture's flags, or the file's field
+// description where the picture says nothing.
+AviFieldOrder AVIStreamGetFrameFieldOrder(PGETFRAME pg);
 
 // ---- Ours: why a stream has no decompressor ---------------------------------------------------
 
