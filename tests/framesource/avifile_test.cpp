@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <numeric>
 
@@ -335,6 +336,56 @@ TEST(Index, FourGigabyteIdx1IsReadInPieces) {
   AllocationWatch watch;
   ExpectFrames(path, Patterns(8, 8, 3), 8, 8, {2, 0});
   EXPECT_LT(watch.largest(), 1u << 20);
+}
+
+// A file without an index is scanned whole: the caller hears how far, of the file's size, often
+// enough for a tape of small frames, and a cancel at any report stops the open.
+TEST(Index, AScanTellsItsProgressAndStopsWhereTheCallerCancels) {
+  TempDir dir;
+  const std::string path = dir.File("scan.avi");
+  AviWriterOptions none;
+  none.index = AviWriterOptions::Index::kNone;
+  const int frames = 40000;  // 56-byte chunks, 2.2 MB
+  WritePatternClip(path, 4, 4, frames, none);
+  const uint64_t size = std::filesystem::file_size(path);
+  struct Calls {
+    size_t cancelAt;  // the report that answers false
+    std::vector<std::pair<uint64_t, uint64_t>> seen;
+  };
+  for (size_t cancelAt : {SIZE_MAX, size_t{1}, size_t{3}}) {
+    SCOPED_TRACE(cancelAt);
+    Calls calls{cancelAt, {}};
+    AVIFileSetOpenProgress(
+        [](void* context, uint64_t done, uint64_t total) {
+          auto* c = static_cast<Calls*>(context);
+          c->seen.emplace_back(done, total);
+          return c->seen.size() < c->cancelAt;
+        },
+        &calls);
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    const HRESULT result = AVIFileOpen(&file, path.c_str(), OF_READ, nullptr);
+    AVIFileSetOpenProgress(nullptr, nullptr);
+    if (file) AVIFileRelease(file);
+    AVIFileExit();
+    if (cancelAt == SIZE_MAX) {
+      EXPECT_EQ(result, AVIERR_OK);
+      EXPECT_GE(calls.seen.size(), static_cast<size_t>(frames / 10000));
+    } else {
+      EXPECT_EQ(result, AVIERR_USERABORT);
+      EXPECT_EQ(file, nullptr);
+      EXPECT_EQ(calls.seen.size(), cancelAt);
+    }
+    for (size_t i = 0; i < calls.seen.size(); ++i) {
+      EXPECT_EQ(calls.seen[i].second, size);
+      EXPECT_LE(calls.seen[i].first, size);
+      if (i > 0) {
+        EXPECT_GE(calls.seen[i].first, calls.seen[i - 1].first);
+      }
+    }
+  }
+  OpenVideo video(path);  // no callback: opens whole
+  EXPECT_EQ(AVIStreamLength(video.stream), frames);
 }
 
 TEST(Index, DroppedFramesArePositionsShowingTheFrameBefore) {

@@ -1,6 +1,7 @@
 # Installs the build into PREFIX as `cmake --install` does for a user, then checks what a desktop
 # needs: both programs, a valid menu entry, and the icon at every size of the hicolor theme.
 #   cmake -DBUILD_DIR=... -DPREFIX=... -P check_install.cmake
+cmake_minimum_required(VERSION 3.25)  # the policies of the build, for a script run alone
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
   RESULT_VARIABLE result OUTPUT_QUIET)
@@ -16,13 +17,32 @@ endforeach()
 
 set(entry ${PREFIX}/share/applications/dovrel.desktop)
 file(STRINGS ${entry} lines)
-foreach(line "[Desktop Entry]" "Type=Application" "Name=Dovrel" "Exec=dovrel" "Icon=dovrel"
+foreach(line "[Desktop Entry]" "Type=Application" "Name=Dovrel" "Exec=dovrel %f" "Icon=dovrel"
              "Categories=AudioVideo;Video;Player;")
   list(FIND lines "${line}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "dovrel.desktop has no line ${line}")
   endif()
 endforeach()
+# A file manager offers the entry for each video kind that its MIME database names these
+# extensions by.
+file(READ ${entry} text)
+string(REGEX MATCH "\nMimeType=[^\n]*" declared "${text}")
+if(EXISTS /usr/share/mime/globs2)
+  file(STRINGS /usr/share/mime/globs2 globs REGEX "^[0-9]+:video/")
+  foreach(extension avi dv dif mov mp4 mpg mpeg vob mod ts m2t m2ts mts tod mkv)
+    foreach(glob ${globs})
+      if(glob MATCHES "^[0-9]+:(video/[^:]+):\\*\\.${extension}$")
+        set(type ${CMAKE_MATCH_1})
+        if(NOT declared MATCHES "[=;]${type};")
+          message(FATAL_ERROR "dovrel.desktop does not declare ${type} (*.${extension})")
+        endif()
+      endif()
+    endforeach()
+  endforeach()
+else()
+  message(WARNING "no MIME database: the entry's MIME types were not checked")
+endif()
 find_program(VALIDATE desktop-file-validate)
 if(VALIDATE)
   execute_process(COMMAND ${VALIDATE} ${entry} RESULT_VARIABLE result OUTPUT_VARIABLE said

@@ -61,8 +61,11 @@ TEST_F(FileCommands, TheOpenDialogIsAskedForAnAviFileAndItsCancelIsTold) {
   EXPECT_FALSE(r.save);
   EXPECT_EQ(r.owner, form->hWnd());
   EXPECT_EQ(r.title, "AVIファイルを選択");
-  EXPECT_EQ(r.nameFilter, "AVI File(*.avi)");
-  EXPECT_EQ(r.selectedFilter, "AVI File(*.avi)");  // index 2 of one pair: the only one
+  const std::string videos =
+      "ビデオファイル (*.avi *.dv *.dif *.mov *.mp4 *.mpg *.mpeg *.vob *.mod *.ts *.m2t *.m2ts "
+      "*.mts *.tod *.mkv)";
+  EXPECT_EQ(r.nameFilter, videos + ";;すべてのファイル (*)");
+  EXPECT_EQ(r.selectedFilter, videos);
   EXPECT_EQ(r.initialDir, tk::App::Path());
   EXPECT_EQ(r.flags, 2052u);
   EXPECT_EQ(messages, std::vector<std::string>{kCancelled});
@@ -200,6 +203,46 @@ TEST_F(Drops, TheFirstDroppedAviFileIsLoaded) {
   Drop({fake});
   EXPECT_EQ(messages, std::vector<std::string>{kMsgNoStream});
   EXPECT_EQ(probe.strAVIFile(), upper);
+}
+
+// The camcorders' containers by their names' ends, in any letter case; the library tells the
+// files apart by their content, so an AVI under each name loads.
+TEST_F(Drops, EveryVideoExtensionInAnyCaseIsLoadedAndNothingElse) {
+  frmMainProbe probe(*form);
+  const std::string clip = MakeClip("clip.avi", 16, 8, 2);
+  for (const auto& [name, loads] : std::vector<std::pair<std::string, bool>>{
+           {"a.AVI", true},      {"b.dv", true},  {"c.DIF", true},  {"d.Mov", true},
+           {"e.mp4", true},      {"f.MPG", true}, {"g.mpeg", true}, {"h.VOB", true},
+           {"i.mod", true},      {"j.TS", true},  {"k.m2t", true},  {"l.M2TS", true},
+           {"m.mts", true},      {"n.ToD", true}, {"o.MKV", true},  {"p.mp3", false},
+           {"q.mts.txt", false}, {"rmts", false}, {"s.m2", false},  {"t.avi.part", false}}) {
+    SCOPED_TRACE(name);
+    const std::string path = PathIn(name);
+    std::filesystem::copy_file(clip, path);
+    Drop({clip});
+    Drop({path});
+    EXPECT_EQ(probe.strAVIFile(), loads ? path : clip);
+  }
+  EXPECT_TRUE(messages.empty());
+}
+
+// "dovrel FILE": the file loads as the open command loads it, once the window is up; a relative
+// name is taken from the working folder. No argument, or more than one, loads nothing.
+TEST_F(FileCommands, TheOneArgumentLoadsOnceTheWindowIsUp) {
+  frmMainProbe probe(*form);
+  const std::string clip = MakeClip("arg.mts", 16, 8, 2);
+  form->OpenArguments({});
+  form->OpenArguments({clip, clip});
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(probe.strAVIFile().empty());
+  form->OpenArguments({std::filesystem::relative(clip).string()});
+  EXPECT_TRUE(probe.strAVIFile().empty());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(probe.strAVIFile(), clip);
+  form->OpenArguments({PathIn("missing.mts")});
+  QCoreApplication::processEvents();
+  EXPECT_EQ(messages, std::vector<std::string>{kMsgNoStream});
+  EXPECT_EQ(probe.strAVIFile(), clip);
 }
 
 TEST_F(Drops, AJapanesePathOpensSavesAndDrops) {
