@@ -345,47 +345,34 @@ TEST(Index, AScanTellsItsProgressAndStopsWhereTheCallerCancels) {
   const std::string path = dir.File("scan.avi");
   AviWriterOptions none;
   none.index = AviWriterOptions::Index::kNone;
-  const int frames = 40000;  // 56-byte chunks, 2.2 MB
-  WritePatternClip(path, 4, 4, frames, none);
-  const uint64_t size = std::filesystem::file_size(path);
+  WritePatternClip(path, 4, 4, 40000, none);  // 56-byte chunks, 2.2 MB
   struct Calls {
     size_t cancelAt;  // the report that answers false
-    std::vector<std::pair<uint64_t, uint64_t>> seen;
+    uint64_t size;
+    std::vector<uint64_t> done = {};
+    bool wrongTotal = false;
   };
   for (size_t cancelAt : {SIZE_MAX, size_t{1}, size_t{3}}) {
-    SCOPED_TRACE(cancelAt);
-    Calls calls{cancelAt, {}};
-    AVIFileSetOpenProgress(
-        [](void* context, uint64_t done, uint64_t total) {
-          auto* c = static_cast<Calls*>(context);
-          c->seen.emplace_back(done, total);
-          return c->seen.size() < c->cancelAt;
-        },
-        &calls);
+    Calls calls{cancelAt, std::filesystem::file_size(path)};
+    auto report = [](void* context, uint64_t done, uint64_t total) {
+      auto* c = static_cast<Calls*>(context);
+      c->done.push_back(done);
+      c->wrongTotal |= total != c->size;
+      return c->done.size() < c->cancelAt;
+    };
+    AVIFileSetOpenProgress(report, &calls);
     AVIFileInit();
     PAVIFILE file = nullptr;
-    const HRESULT result = AVIFileOpen(&file, path.c_str(), OF_READ, nullptr);
+    EXPECT_EQ(AVIFileOpen(&file, path.c_str(), OF_READ, nullptr),
+              cancelAt == SIZE_MAX ? AVIERR_OK : AVIERR_USERABORT);
     AVIFileSetOpenProgress(nullptr, nullptr);
     if (file) AVIFileRelease(file);
     AVIFileExit();
-    if (cancelAt == SIZE_MAX) {
-      EXPECT_EQ(result, AVIERR_OK);
-      EXPECT_GE(calls.seen.size(), static_cast<size_t>(frames / 10000));
-    } else {
-      EXPECT_EQ(result, AVIERR_USERABORT);
-      EXPECT_EQ(file, nullptr);
-      EXPECT_EQ(calls.seen.size(), cancelAt);
-    }
-    for (size_t i = 0; i < calls.seen.size(); ++i) {
-      EXPECT_EQ(calls.seen[i].second, size);
-      EXPECT_LE(calls.seen[i].first, size);
-      if (i > 0) {
-        EXPECT_GE(calls.seen[i].first, calls.seen[i - 1].first);
-      }
-    }
+    EXPECT_TRUE(cancelAt == SIZE_MAX ? calls.done.size() >= 4 : calls.done.size() == cancelAt);
+    EXPECT_FALSE(calls.wrongTotal);
+    EXPECT_TRUE(std::is_sorted(calls.done.begin(), calls.done.end()) &&
+                calls.done.back() <= calls.size);
   }
-  OpenVideo video(path);  // no callback: opens whole
-  EXPECT_EQ(AVIStreamLength(video.stream), frames);
 }
 
 TEST(Index, DroppedFramesArePositionsShowingTheFrameBefore) {

@@ -205,23 +205,21 @@ TEST_F(Drops, TheFirstDroppedAviFileIsLoaded) {
   EXPECT_EQ(probe.strAVIFile(), upper);
 }
 
-// The camcorders' containers by their names' ends, in any letter case; the library tells the
-// files apart by their content, so an AVI under each name loads.
+// The camcorders' containers in any letter case (an AVI under each name: the library reads by
+// content), and nothing else.
 TEST_F(Drops, EveryVideoExtensionInAnyCaseIsLoadedAndNothingElse) {
   frmMainProbe probe(*form);
   const std::string clip = MakeClip("clip.avi", 16, 8, 2);
   for (const auto& [name, loads] : std::vector<std::pair<std::string, bool>>{
-           {"a.AVI", true},      {"b.dv", true},  {"c.DIF", true},  {"d.Mov", true},
-           {"e.mp4", true},      {"f.MPG", true}, {"g.mpeg", true}, {"h.VOB", true},
-           {"i.mod", true},      {"j.TS", true},  {"k.m2t", true},  {"l.M2TS", true},
-           {"m.mts", true},      {"n.ToD", true}, {"o.MKV", true},  {"p.mp3", false},
-           {"q.mts.txt", false}, {"rmts", false}, {"s.m2", false},  {"t.avi.part", false}}) {
+           {"a.AVI", 1}, {"b.dv", 1},      {"c.DIF", 1}, {"d.Mov", 1}, {"e.mp4", 1},
+           {"f.MPG", 1}, {"g.mpeg", 1},    {"h.VOB", 1}, {"i.mod", 1}, {"j.TS", 1},
+           {"k.m2t", 1}, {"l.M2TS", 1},    {"m.mts", 1}, {"n.ToD", 1}, {"o.MKV", 1},
+           {"p.mp3", 0}, {"q.mts.txt", 0}, {"rmts", 0},  {"s.m2", 0},  {"t.avi.part", 0}}) {
     SCOPED_TRACE(name);
-    const std::string path = PathIn(name);
-    std::filesystem::copy_file(clip, path);
+    std::filesystem::copy_file(clip, PathIn(name));
     Drop({clip});
-    Drop({path});
-    EXPECT_EQ(probe.strAVIFile(), loads ? path : clip);
+    Drop({PathIn(name)});
+    EXPECT_EQ(probe.strAVIFile(), loads ? PathIn(name) : clip);
   }
   EXPECT_TRUE(messages.empty());
 }
@@ -238,10 +236,6 @@ TEST_F(FileCommands, TheOneArgumentLoadsOnceTheWindowIsUp) {
   form->OpenArguments({std::filesystem::relative(clip).string()});
   EXPECT_TRUE(probe.strAVIFile().empty());
   QCoreApplication::processEvents();
-  EXPECT_EQ(probe.strAVIFile(), clip);
-  form->OpenArguments({PathIn("missing.mts")});
-  QCoreApplication::processEvents();
-  EXPECT_EQ(messages, std::vector<std::string>{kMsgNoStream});
   EXPECT_EQ(probe.strAVIFile(), clip);
 }
 
