@@ -2,6 +2,7 @@
 // file; an index that points outside the file, runs past its chunk or loops is not used, and the
 // movi lists are scanned instead, so that a capture cut off mid-write still opens.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <set>
 
@@ -406,12 +407,17 @@ class Parser {
     return true;
   }
 
-  // Tells the caller how far the scan has come, every few megabytes or some thousands of
-  // chunks (a tape of small frames), so that a window keeps painting; false once it cancels.
+  // Tells the caller how far the scan has come, so that a window keeps painting: every few
+  // megabytes, some thousands of chunks (a tape of small frames) or, where each header costs a
+  // seek (a slow disk), a twentieth of a second. False once the caller cancels.
   bool Progress(uint64_t at) {
-    if (at - reportedAt_ < kProgressBytes && ++chunksUnreported_ < kProgressChunks) return true;
+    const bool due = at - reportedAt_ >= kProgressBytes || ++chunksUnreported_ >= kProgressChunks ||
+                     (chunksUnreported_ % 16 == 0 &&
+                      std::chrono::steady_clock::now() - reportedTime_ >= kProgressTime);
+    if (!due) return true;
     reportedAt_ = at;
     chunksUnreported_ = 0;
+    reportedTime_ = std::chrono::steady_clock::now();
     cancelled_ = !ReportOpenProgress(at, f_.size());
     return !cancelled_;
   }
@@ -463,7 +469,9 @@ class Parser {
   Span idx1_;
   static constexpr uint64_t kProgressBytes = 4 << 20;
   static constexpr uint32_t kProgressChunks = 8192;
+  static constexpr std::chrono::milliseconds kProgressTime{50};
   uint64_t reportedAt_ = 0;
+  std::chrono::steady_clock::time_point reportedTime_ = std::chrono::steady_clock::now();
   uint32_t chunksUnreported_ = 0;
   bool cancelled_ = false;
   // Every position needs a chunk header of 8 bytes somewhere in the file: an index that claims
