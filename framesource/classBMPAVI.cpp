@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "checked.h"
 #include "msgbox.h"
@@ -14,18 +15,63 @@ classBMPAVI::~classBMPAVI() {
   CloseAVI();
 }
 
-int16_t classBMPAVI::GetEnable(const std::string& strFileName) {
-  strAVIFileName = strFileName;
-  return OpenAVI();
+int16_t classBMPAVI::GetEnable(const std::string& strFileName, const OpenProgress& progress) {
+  std::string previous = std::exchange(strAVIFileName, strFileName);
+  const int16_t failed = OpenAVI(progress);
+  if (blnCancelled) strAVIFileName = std::move(previous);  // still the open one's
+  return failed;
 }
 
-int16_t classBMPAVI::OpenAVI() {
-  CloseAVI();  // with any handle or use an open that an error ended early left behind
+namespace {
+
+// The library's progress callback, for the span of one AVIFileOpen. Whatever the caller's
+// function throws cancels the open: nothing may unwind through the library.
+class ProgressScope {
+ public:
+  explicit ProgressScope(const classBMPAVI::OpenProgress& progress) : progress_(progress) {
+    if (progress_) AVIFileSetOpenProgress(&Report, this);
+  }
+  ~ProgressScope() {
+    if (progress_) AVIFileSetOpenProgress(nullptr, nullptr);
+  }
+  ProgressScope(const ProgressScope&) = delete;
+  ProgressScope& operator=(const ProgressScope&) = delete;
+
+ private:
+  static bool Report(void* self, uint64_t done, uint64_t total) {
+    try {
+      return static_cast<ProgressScope*>(self)->progress_(done, total);
+    } catch (...) {
+      return false;
+    }
+  }
+  const classBMPAVI::OpenProgress& progress_;
+};
+
+}  // namespace
+
+int16_t classBMPAVI::OpenAVI(const OpenProgress& progress) {
+  blnCancelled = false;
+  // The file is read (and indexed, which may take long) before the video held now is closed,
+  // so that a cancel leaves that one as it was. The new open is a use of its own.
   AVIFileInit();
+  PAVIFILE file = nullptr;
+  HRESULT opened;
+  {
+    const ProgressScope scope(progress);
+    opened = AVIFileOpen(&file, strAVIFileName.c_str(), OF_READ, nullptr);
+  }
+  if (opened == AVIERR_USERABORT) {
+    AVIFileExit();
+    blnCancelled = true;
+    return kTrue;
+  }
+  CloseAVI();  // with any handle or use an open that an error ended early left behind
   blnInUse = true;
+  pAVIFile = file;
   try {
     const char* message = nullptr;
-    if (AVIFileOpen(&pAVIFile, strAVIFileName.c_str(), OF_READ, nullptr) != AVIERR_OK ||
+    if (opened != AVIERR_OK ||
         AVIFileGetStream(pAVIFile, &pAVIStream, streamtypeVIDEO, 0) != AVIERR_OK) {
       message = kMsgNoStream;
     } else if (!(pGetFrame = AVIStreamGetFrameOpen(pAVIStream, &bih))) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,14 @@ class classBMPAVI {
   classBMPAVI(const classBMPAVI&) = delete;
   classBMPAVI& operator=(const classBMPAVI&) = delete;
 
+  // How far a long open has read the file: done of total bytes, now and then while it indexes
+  // the file. Returning false cancels the open.
+  using OpenProgress = std::function<bool(uint64_t done, uint64_t total)>;
   // -1 when opening failed (after its message), 0 when the file is open with frame 0 loaded.
-  int16_t GetEnable(const std::string& strFileName);
+  // A cancel through progress is a failure without a message, and the video open before stays
+  // open as it was (OpenCancelled tells): reading the file comes before closing that one.
+  int16_t GetEnable(const std::string& strFileName, const OpenProgress& progress = {});
+  bool OpenCancelled() const { return blnCancelled; }  // of the last GetEnable
   // Index of the last frame (-1 for an empty stream). Only while a file is open.
   int32_t GetFrameMax();
   // Frames (positions) of the open stream, whatever their number; 0 when none is open.
@@ -57,7 +64,7 @@ class classBMPAVI {
  private:
   friend struct classBMPAVIProbe;  // tests, benchmarks and the fuzz target look at the state
 
-  int16_t OpenAVI();
+  int16_t OpenAVI(const OpenProgress& progress);
   void CloseAVI();
 
   PAVIFILE pAVIFile = nullptr;
@@ -75,5 +82,6 @@ class classBMPAVI {
   int32_t lngHeight = 0;  // rows, from bih at open
   int32_t lngWidth = 0;   // pixels, from bih at open
   bool blnInUse = false;  // one library use begun and not yet ended
-  FileId aviFile;         // the open video's file, which no save may replace
+  bool blnCancelled = false;
+  FileId aviFile;  // the open video's file, which no save may replace
 };

@@ -1,7 +1,9 @@
 #include "frmMain.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <filesystem>
 #include <vector>
 
 #include "checked.h"
@@ -18,12 +20,18 @@ constexpr uint32_t kWindowColor = 0xFFFFFF;   // label background
 constexpr uint32_t kWindowTextColor = 0x000000;
 
 constexpr const char* kMsgCancelled = "キャンセルされました";
+constexpr const char* kMsgIndexing = "インデックスを作成しています…";
+constexpr const char* kCaptionCancel = "キャンセル";
 constexpr const char* kMsgSaveFailed = "BMPファイルを保存できませんでした。";
 // Only a damaged index has more frames than 32-bit field positions can number.
 constexpr const char* kMsgLimit60 =
     "フレーム数が1073741824を超えているため、1/60では最初の1073741824フレームまでを表示します。";
 
-constexpr char kAviFilter[] = "AVI File(*.avi)\0*.avi\0";  // the array's own NUL ends the list
+// What the open command lists and a drop takes, by the name's end in any letter case: AVI and the
+// camcorders' other containers. The library tells them apart by their content, not their names.
+constexpr std::array<const char*, 15> kVideoExtensions = {".avi", ".dv",   ".dif", ".mov", ".mp4",
+                                                          ".mpg", ".mpeg", ".vob", ".mod", ".ts",
+                                                          ".m2t", ".m2ts", ".mts", ".tod", ".mkv"};
 constexpr char kBmpFilter[] = "Bitmap File(*.bmp)\0*.bmp\0";
 constexpr uint32_t kDialogFlags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;  // 2052
 // A path as long as the file system allows: a 256-byte buffer would turn a long UTF-8 path
@@ -43,6 +51,23 @@ bool EndsWith(const std::string& name, const std::string& extension) {
   std::transform(last.begin(), last.end(), last.begin(),
                  [](unsigned char c) { return std::tolower(c); });
   return last == extension;
+}
+
+bool IsVideoName(const std::string& name) {
+  return std::any_of(kVideoExtensions.begin(), kVideoExtensions.end(),
+                     [&](const char* extension) { return EndsWith(name, extension); });
+}
+
+// The open dialog's pairs: the videos first, then every file.
+const std::string& OpenFilter() {
+  static const std::string filter = [] {
+    std::string patterns;
+    for (const char* extension : kVideoExtensions)
+      patterns += (patterns.empty() ? "*" : ";*") + std::string(extension);
+    using namespace std::string_literals;
+    return "ビデオファイル\0"s + patterns + "\0すべてのファイル\0*.*\0"s;  // a NUL ends the list
+  }();
+  return filter;
 }
 
 // A dialog record filled as both file commands fill it; the buffers live in the caller.
@@ -148,13 +173,24 @@ void frmMain::Form_Click() {
 
 // ---- Loading a video -------------------------------------------------------------------------
 
+// A file without an index is read whole to index it, seconds for a tape: a box shows how far
+// once that takes long, and its cancel stops the open. Before, and where an open tells nothing
+// (headers, the first picture), the busy cursor.
+int16_t frmMain::OpenVideo(const std::string& path) {
+  const tk::BusyCursor busy;
+  tk::ProgressBox progress(kMsgIndexing, kCaptionCancel);
+  return objBMPAVI->GetEnable(
+      path, [&progress](uint64_t done, uint64_t total) { return progress.Update(done, total); });
+}
+
 void frmMain::LoadAVI() {
-  const tk::BusyCursor busy;  // a file without an index is scanned whole: seconds for a tape
-  const int16_t failed = objBMPAVI->GetEnable(strOpenFile);
+  const int16_t failed = OpenVideo(strOpenFile);
+  // A cancel the user chose says nothing, and the video before it is still open as it was.
+  if (failed && objBMPAVI->OpenCancelled()) return;
   if (failed && strAVIFile.empty()) return;  // nothing was loaded: the start-up state stays
   if (failed) {
     // Keep working on the previous video: open it again and show its frame whole.
-    if (objBMPAVI->GetEnable(strAVIFile) != kFalse) {
+    if (OpenVideo(strAVIFile) != kFalse) {
       ReturnToStartUp();  // it has gone meanwhile: nothing is left to show
       return;
     }
@@ -254,7 +290,8 @@ void frmMain::EvenDivMenu_Click() {
 
 void frmMain::OpenFileMenu_Click() {
   strOpenFile.clear();
-  DialogRecord record(hWnd(), kAviFilter, "AVIファイルを選択");
+  DialogRecord record(hWnd(), OpenFilter().c_str(), "AVIファイルを選択");
+  record.ofn.nFilterIndex = 1;  // the videos, not every file
   if (CInt(GetOpenFileNameA(&record.ofn)) <= 0) {
     MsgBox(kMsgCancelled);
     return;
@@ -273,16 +310,34 @@ void frmMain::SaveFileManu_Click() {
   ShowDIB();
 }
 
-// A dropped file whose trimmed name ends in ".avi" (any case) is loaded; anything else is
-// ignored: no file list, a plain folder, an entry that names nothing.
+// A dropped file whose trimmed name ends in a video's extension (any case) is loaded; anything
+// else is ignored: no file list, a plain folder, an entry that names nothing.
 void frmMain::Form_OLEDragDrop(tk::DataObject& Data) {
   if (!Data.GetFormat(tk::vbCFFiles)) return;
   const std::string first = Data.Files(1);
   const std::optional<int32_t> attributes = tk::GetAttr(first);
   if (!attributes || *attributes == tk::vbDirectory) return;
-  if (!EndsWith(first, ".avi")) return;
+  if (!IsVideoName(first)) return;
   strOpenFile = Trim(first);
   LoadAVI();
+}
+
+// "dovrel FILE", as a file manager's "open with" starts it: the file loads as the open command
+// loads a chosen one, once the window is up. Anything but one argument starts as without.
+void frmMain::OpenArguments(const std::vector<std::string>& arguments) {
+  if (arguments.size() != 1 || arguments[0].empty()) return;
+  // A full path, as a dialog gives; a relative one from the working folder, its ".." resolved
+  // on the disk as the shell that typed it sees them.
+  std::filesystem::path path = arguments[0];
+  std::error_code error;
+  if (path.is_relative()) {
+    const std::filesystem::path full = std::filesystem::weakly_canonical(path, error);
+    if (!error) path = full;
+  }
+  Later([this, chosen = path.string()] {
+    strOpenFile = chosen;
+    LoadAVI();
+  });
 }
 
 // ---- The About box ------------------------------------------------------------------------------

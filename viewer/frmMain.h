@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "classBMPAVI.h"
 #include "form.h"
@@ -14,6 +15,9 @@ class frmMain : public tk::Form {
  public:
   frmMain();
   ~frmMain() override;
+
+  // The program's arguments after its name: one is a file to load once the window is up.
+  void OpenArguments(const std::vector<std::string>& arguments);
 
  private:
   friend struct frmMainProbe;  // tests and benchmarks look at the state
@@ -90,6 +94,7 @@ class frmMain : public tk::Form {
   void TermMain();
   void ShowDIB();
   void LoadAVI();
+  int16_t OpenVideo(const std::string& path);  // GetEnable with the progress of a long open
   int32_t GetFrameNo();
   int16_t GetSeparateType();
   void PaintPosition();  // what both scroll-bar events do

@@ -2,10 +2,12 @@
 // file; an index that points outside the file, runs past its chunk or loops is not used, and the
 // movi lists are scanned instead, so that a capture cut off mid-write still opens.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <set>
 
 #include "avicontainer.h"
+#include "openprogress.h"
 
 namespace {
 
@@ -138,7 +140,7 @@ class Parser {
     bool needScan = false;
     for (size_t s = 0; s < out_->streams.size(); ++s)
       if (NeedsScan(s) || NeedsPaletteScan(s)) needScan = true;
-    if (needScan) Scan();
+    if (needScan && !Scan()) return AVIERR_USERABORT;
     for (size_t s = 0; s < out_->streams.size(); ++s) {
       AviStreamData& st = out_->streams[s];
       if (st.fccType == kStreamTypeIavs) DescribeDvType1(f_, *out_, static_cast<int>(s), st);
@@ -373,11 +375,15 @@ class Parser {
   }
 
   // Rebuilds the positions of every stream without a usable index from the chunks themselves,
-  // and finds the palette changes an OpenDML index leaves out.
-  void Scan() {
+  // and finds the palette changes an OpenDML index leaves out. False when the caller cancelled.
+  bool Scan() {
     std::vector<std::vector<AviChunk>> perStream(out_->streams.size());
     std::vector<std::vector<AviPaletteChange>> changes(out_->streams.size());
-    for (const Span& m : movi_) ScanList({m.begin + 4, m.end}, 1, perStream, changes);
+    if (!ReportOpenProgress(0, f_.size())) return false;
+    for (const Span& m : movi_) {
+      ScanList({m.begin + 4, m.end}, 1, perStream, changes);
+      if (cancelled_) return false;
+    }
     for (size_t s = 0; s < perStream.size(); ++s) {
       AviStreamData& st = out_->streams[s];
       if (NeedsPaletteScan(s)) {
@@ -398,15 +404,32 @@ class Parser {
       st.keyframesKnown = false;
       scratch_[s].indexSource = IndexSource::kScan;
     }
+    return true;
   }
 
-  // False when the list's chunks stop making sense; what came before is kept.
+  // Tells the caller how far the scan has come, so that a window keeps painting: every few
+  // megabytes, some thousands of chunks (a tape of small frames) or, where each header costs a
+  // seek (a slow disk), a twentieth of a second. False once the caller cancels.
+  bool Progress(uint64_t at) {
+    const bool due = at - reportedAt_ >= kProgressBytes || ++chunksUnreported_ >= kProgressChunks ||
+                     (chunksUnreported_ % 16 == 0 &&
+                      std::chrono::steady_clock::now() - reportedTime_ >= kProgressTime);
+    if (!due) return true;
+    reportedAt_ = at;
+    chunksUnreported_ = 0;
+    reportedTime_ = std::chrono::steady_clock::now();
+    cancelled_ = !ReportOpenProgress(at, f_.size());
+    return !cancelled_;
+  }
+
+  // False when the list's chunks stop making sense, what came before kept, or on a cancel.
   bool ScanList(Span span, int depth, std::vector<std::vector<AviChunk>>& perStream,
                 std::vector<std::vector<AviPaletteChange>>& changes) {
     uint64_t at = span.begin;
     ChunkHeader h;
     while (ReadHeader(f_, at, span.end, &h)) {
       if (h.size > span.end - h.data) return false;  // cut off by the end: dropped
+      if (!Progress(at)) return false;
       if (h.id == kLIST) {
         uint8_t type[4];
         if (h.size >= 4 && f_.ReadAt(h.data, type, 4) && Le32(type) == kRec &&
@@ -444,6 +467,13 @@ class Parser {
   std::vector<StreamScratch> scratch_;  // one per stream, beside out_->streams
   std::vector<Span> movi_;
   Span idx1_;
+  static constexpr uint64_t kProgressBytes = 4 << 20;
+  static constexpr uint32_t kProgressChunks = 8192;
+  static constexpr std::chrono::milliseconds kProgressTime{50};
+  uint64_t reportedAt_ = 0;
+  std::chrono::steady_clock::time_point reportedTime_ = std::chrono::steady_clock::now();
+  uint32_t chunksUnreported_ = 0;
+  bool cancelled_ = false;
   // Every position needs a chunk header of 8 bytes somewhere in the file: an index that claims
   // more entries than that is lying.
   uint64_t maxEntries_ = f_.size() / 8 + 1;

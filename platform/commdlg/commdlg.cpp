@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QShowEvent>
+#include <algorithm>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -45,18 +46,22 @@ FileDialogRequest RequestOf(const OPENFILENAME& ofn, bool save) {
   r.initialDir = ofn.lpstrInitialDir ? ofn.lpstrInitialDir : "";
   r.flags = ofn.Flags;
   // The pairs run until an empty description. Qt takes the patterns from the parentheses at
-  // the end of a description, so one that shows its pattern already stays as it is.
+  // the end of a description, blank-separated, so one that shows its pattern already has them
+  // put there; the record's "*.*" is every file, names without a dot too.
   std::vector<std::string> entries;
   for (const char* p = ofn.lpstrFilter; p && *p;) {
     std::string description = p;
     p += description.size() + 1;
     std::string pattern = p;
     p += pattern.size() + 1;
+    std::string qtPattern = pattern == "*.*" ? "*" : pattern;
+    std::replace(qtPattern.begin(), qtPattern.end(), ';', ' ');
     const std::string shown = "(" + pattern + ")";
     const bool showsPattern =
         description.size() >= shown.size() &&
         description.compare(description.size() - shown.size(), shown.size(), shown) == 0;
-    entries.push_back(showsPattern ? description : description + " " + shown);
+    if (showsPattern) description.resize(description.size() - shown.size());
+    entries.push_back(description + (showsPattern ? "(" : " (") + qtPattern + ")");
     if (pattern.empty()) break;
   }
   for (size_t i = 0; i < entries.size(); ++i) r.nameFilter += (i ? ";;" : "") + entries[i];

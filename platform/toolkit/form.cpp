@@ -24,6 +24,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTimer>
 #include <QUrl>
 #include <QWindow>
 #include <algorithm>
@@ -135,12 +136,31 @@ class Form::Window : public QMainWindow {
       QMainWindow::keyPressEvent(event);
     }
   }
-  // Drop mode manual: anything may be dropped; the handler decides.
-  void dragEnterEvent(QDragEnterEvent* event) override { event->acceptProposedAction(); }
-  void dragMoveEvent(QDragMoveEvent* event) override { event->acceptProposedAction(); }
-  void dropEvent(QDropEvent* event) override { form_->Dropped(event); }
+  // Drop mode manual: anything may be dropped; the handler decides. Not while a modal window
+  // of ours holds this one (a box, a long load's progress), as for a click.
+  void dragEnterEvent(QDragEnterEvent* event) override { Offer(event); }
+  void dragMoveEvent(QDragMoveEvent* event) override { Offer(event); }
+  void dropEvent(QDropEvent* event) override {
+    if (Blocked()) {
+      event->ignore();
+    } else {
+      form_->Dropped(event);
+    }
+  }
 
  private:
+  bool Blocked() const {
+    const QWidget* modal = QApplication::activeModalWidget();
+    return modal && modal != this;
+  }
+  void Offer(QDropEvent* event) {
+    if (Blocked()) {
+      event->ignore();
+    } else {
+      event->acceptProposedAction();
+    }
+  }
+
   Form* form_;
 };
 
@@ -295,6 +315,10 @@ void Form::Show() {
   if (firstStop) firstStop->SetFocus();
   shown_ = true;
   Activate();
+}
+
+void Form::Later(std::function<void()> handler) {
+  QTimer::singleShot(0, window_, [handler = std::move(handler)] { Dispatch(handler); });
 }
 
 void Form::ShowModal() {

@@ -125,6 +125,7 @@ class ArrowCursor {
 };
 
 void ShowBox(QMessageBox::Icon icon, const std::string& text) {
+  HideProgressBox();
   Box box(icon, text);
   const ArrowCursor arrow;
   box.exec();

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <numeric>
 
@@ -335,6 +336,43 @@ TEST(Index, FourGigabyteIdx1IsReadInPieces) {
   AllocationWatch watch;
   ExpectFrames(path, Patterns(8, 8, 3), 8, 8, {2, 0});
   EXPECT_LT(watch.largest(), 1u << 20);
+}
+
+// A file without an index is scanned whole: the caller hears how far, of the file's size, often
+// enough for a tape of small frames, and a cancel at any report stops the open.
+TEST(Index, AScanTellsItsProgressAndStopsWhereTheCallerCancels) {
+  TempDir dir;
+  const std::string path = dir.File("scan.avi");
+  AviWriterOptions none;
+  none.index = AviWriterOptions::Index::kNone;
+  WritePatternClip(path, 4, 4, 40000, none);  // 56-byte chunks, 2.2 MB
+  struct Calls {
+    size_t cancelAt;  // the report that answers false
+    uint64_t size;
+    std::vector<uint64_t> done = {};
+    bool wrongTotal = false;
+  };
+  for (size_t cancelAt : {SIZE_MAX, size_t{1}, size_t{3}}) {
+    Calls calls{cancelAt, std::filesystem::file_size(path)};
+    auto report = [](void* context, uint64_t done, uint64_t total) {
+      auto* c = static_cast<Calls*>(context);
+      c->done.push_back(done);
+      c->wrongTotal |= total != c->size;
+      return c->done.size() < c->cancelAt;
+    };
+    AVIFileSetOpenProgress(report, &calls);
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    EXPECT_EQ(AVIFileOpen(&file, path.c_str(), OF_READ, nullptr),
+              cancelAt == SIZE_MAX ? AVIERR_OK : AVIERR_USERABORT);
+    AVIFileSetOpenProgress(nullptr, nullptr);
+    if (file) AVIFileRelease(file);
+    AVIFileExit();
+    EXPECT_TRUE(cancelAt == SIZE_MAX ? calls.done.size() >= 4 : calls.done.size() == cancelAt);
+    EXPECT_FALSE(calls.wrongTotal);
+    EXPECT_TRUE(std::is_sorted(calls.done.begin(), calls.done.end()) &&
+                calls.done.back() <= calls.size);
+  }
 }
 
 TEST(Index, DroppedFramesArePositionsShowingTheFrameBefore) {

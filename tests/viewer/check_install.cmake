@@ -1,6 +1,7 @@
 # Installs the build into PREFIX as `cmake --install` does for a user, then checks what a desktop
 # needs: both programs, a valid menu entry, and the icon at every size of the hicolor theme.
 #   cmake -DBUILD_DIR=... -DPREFIX=... -P check_install.cmake
+cmake_minimum_required(VERSION 3.25)  # the policies of the build, for a script run alone
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
   RESULT_VARIABLE result OUTPUT_QUIET)
@@ -16,11 +17,22 @@ endforeach()
 
 set(entry ${PREFIX}/share/applications/dovrel.desktop)
 file(STRINGS ${entry} lines)
-foreach(line "[Desktop Entry]" "Type=Application" "Name=Dovrel" "Exec=dovrel" "Icon=dovrel"
+foreach(line "[Desktop Entry]" "Type=Application" "Name=Dovrel" "Exec=dovrel %f" "Icon=dovrel"
              "Categories=AudioVideo;Video;Player;")
   list(FIND lines "${line}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "dovrel.desktop has no line ${line}")
+  endif()
+endforeach()
+# A file manager offers the entry for each video type its MIME database (which Qt needs too)
+# gives these extensions.
+file(READ ${entry} text)
+file(STRINGS /usr/share/mime/globs2 globs
+  REGEX "^[0-9]+:video/.*:\\*\\.(avi|dv|dif|mov|mp4|mpg|mpeg|vob|mod|ts|m2t|m2ts|mts|tod|mkv)$")
+foreach(glob ${globs})
+  string(REGEX REPLACE "^[0-9]+:([^:]+):.*" "\\1" type "${glob}")
+  if(NOT text MATCHES "\nMimeType=([^\n]*;)?${type};")
+    message(FATAL_ERROR "dovrel.desktop does not declare ${type} (${glob})")
   endif()
 endforeach()
 find_program(VALIDATE desktop-file-validate)

@@ -61,8 +61,11 @@ TEST_F(FileCommands, TheOpenDialogIsAskedForAnAviFileAndItsCancelIsTold) {
   EXPECT_FALSE(r.save);
   EXPECT_EQ(r.owner, form->hWnd());
   EXPECT_EQ(r.title, "AVIファイルを選択");
-  EXPECT_EQ(r.nameFilter, "AVI File(*.avi)");
-  EXPECT_EQ(r.selectedFilter, "AVI File(*.avi)");  // index 2 of one pair: the only one
+  const std::string videos =
+      "ビデオファイル (*.avi *.dv *.dif *.mov *.mp4 *.mpg *.mpeg *.vob *.mod *.ts *.m2t *.m2ts "
+      "*.mts *.tod *.mkv)";
+  EXPECT_EQ(r.nameFilter, videos + ";;すべてのファイル (*)");
+  EXPECT_EQ(r.selectedFilter, videos);
   EXPECT_EQ(r.initialDir, tk::App::Path());
   EXPECT_EQ(r.flags, 2052u);
   EXPECT_EQ(messages, std::vector<std::string>{kCancelled});
@@ -200,6 +203,40 @@ TEST_F(Drops, TheFirstDroppedAviFileIsLoaded) {
   Drop({fake});
   EXPECT_EQ(messages, std::vector<std::string>{kMsgNoStream});
   EXPECT_EQ(probe.strAVIFile(), upper);
+}
+
+// The camcorders' containers in any letter case (an AVI under each name: the library reads by
+// content), and nothing else.
+TEST_F(Drops, EveryVideoExtensionInAnyCaseIsLoadedAndNothingElse) {
+  frmMainProbe probe(*form);
+  const std::string clip = MakeClip("clip.avi", 16, 8, 2);
+  for (const auto& [name, loads] : std::vector<std::pair<std::string, bool>>{
+           {"a.AVI", 1}, {"b.dv", 1},      {"c.DIF", 1}, {"d.Mov", 1}, {"e.mp4", 1},
+           {"f.MPG", 1}, {"g.mpeg", 1},    {"h.VOB", 1}, {"i.mod", 1}, {"j.TS", 1},
+           {"k.m2t", 1}, {"l.M2TS", 1},    {"m.mts", 1}, {"n.ToD", 1}, {"o.MKV", 1},
+           {"p.mp3", 0}, {"q.mts.txt", 0}, {"rmts", 0},  {"s.m2", 0},  {"t.avi.part", 0}}) {
+    SCOPED_TRACE(name);
+    std::filesystem::copy_file(clip, PathIn(name));
+    Drop({clip});
+    Drop({PathIn(name)});
+    EXPECT_EQ(probe.strAVIFile(), loads ? PathIn(name) : clip);
+  }
+  EXPECT_TRUE(messages.empty());
+}
+
+// "dovrel FILE": the file loads as the open command loads it, once the window is up; a relative
+// name is taken from the working folder. No argument, or more than one, loads nothing.
+TEST_F(FileCommands, TheOneArgumentLoadsOnceTheWindowIsUp) {
+  frmMainProbe probe(*form);
+  const std::string clip = MakeClip("arg.mts", 16, 8, 2);
+  form->OpenArguments({});
+  form->OpenArguments({clip, clip});
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(probe.strAVIFile().empty());
+  form->OpenArguments({std::filesystem::relative(clip).string()});
+  EXPECT_TRUE(probe.strAVIFile().empty());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(probe.strAVIFile(), clip);
 }
 
 TEST_F(Drops, AJapanesePathOpensSavesAndDrops) {

@@ -1,7 +1,12 @@
 // Loading a video, stepping through it in the 1/30 and 1/60 views, the field priority, the
-// restore after a failed load, and videos longer than the 16-bit range.
+// restore after a failed or cancelled load, and videos longer than the 16-bit range.
+#include <QApplication>
+#include <QMimeData>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
+#include <QUrl>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -237,6 +242,45 @@ TEST_F(Navigation, APreviousVideoThatHasGoneLeavesTheStartUpState) {
   // And the window works as after start-up.
   probe.Load(MakeClip("next.avi", 720, 480, 2));
   EXPECT_TRUE(probe.HScroll().Enabled());
+  EXPECT_EQ(Buffer(), testutil::Pattern(720, 480, 0));
+}
+
+// A long load shows its progress box over the window, which takes no drop meanwhile; a cancel
+// there leaves the video before exactly as it was, without a message.
+TEST_F(Navigation, ACancelledLoadKeepsTheVideoAsItWas) {
+  frmMainProbe probe(*form);
+  const std::string kept = MakeClip("kept.avi", 720, 480, 10), scan = PathIn("scan.avi");
+  AviWriterOptions unindexed;
+  unindexed.index = AviWriterOptions::Index::kNone;
+  testutil::WritePatternClip(scan, 720, 480, 3, unindexed);
+  probe.Load(kept);
+  probe.Separate60();
+  SetValue(7);
+  const std::vector<uint8_t> shown = Buffer();
+  const auto delay = tk::SetProgressDelay(std::chrono::milliseconds(0));
+  bool dropTaken = true;
+  QTimer::singleShot(0, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    ASSERT_NE(box, nullptr);
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(kept))});
+    dropTaken = SimulateDrop(*form, data);
+    for (QPushButton* button : box->findChildren<QPushButton*>())
+      if (button->text() == "キャンセル") button->click();
+  });
+  probe.Load(scan);
+  EXPECT_FALSE(dropTaken);
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(probe.strAVIFile(), kept);
+  EXPECT_EQ(Value(), 7);
+  EXPECT_EQ(Buffer(), shown);
+  ExpectPicture(*probe.Source());
+  EXPECT_EQ(AVIFileUseCount(), 1);
+
+  probe.Load(scan);  // not cancelled: it loads
+  tk::SetProgressDelay(delay);
+  EXPECT_EQ(probe.strAVIFile(), scan);
   EXPECT_EQ(Buffer(), testutil::Pattern(720, 480, 0));
 }
 

@@ -109,8 +109,9 @@ int main(int argc, char** argv) {
         });
       });
     } else if (mode == "busy") {
-      Ready(form.hWnd());
-      QTimer::singleShot(1000, [&] { Drop(form, file); });
+      // The progress box shows half a second into the scan; the timer runs in its updates.
+      QTimer::singleShot(1500, [] { Ready(QApplication::activeModalWidget()); });
+      Drop(form, file);
     }
   });
   return app.Run();

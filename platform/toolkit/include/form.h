@@ -78,6 +78,8 @@ class Form {
   void Close();      // as the close box: the unload event, then the window goes (a later Show loads
                      // it again)
   bool Visible() const;
+  // Runs the handler through Dispatch once the event loop is free, unless the window has gone.
+  void Later(std::function<void()> handler);
 
   // The frame: sizable with minimise and maximise (the default), or a fixed dialog frame with a
   // caption and a close box only. A fixed dialog is a dialog window (transient, so the task bar

@@ -2,6 +2,8 @@
 // query, the dispatch of event handlers with its standard error box, and the end of the program.
 #pragma once
 
+#include <QPointer>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -81,6 +83,35 @@ class BusyCursor {
  private:
   bool set_ = false;
 };
+
+// The progress of long work that runs on the program's own thread (a load that indexes a whole
+// file), which calls Update now and then. Once the work has gone on for the delay, a modal box
+// over the program's window shows the text, a bar and a cancel button; from then on each Update
+// lets every window paint and the box take its cancel (its button, Esc, its close box). Before
+// that nothing runs but the work, as under a busy cursor. A message box shown meanwhile hides it.
+class ProgressBox {
+ public:
+  ProgressBox(const std::string& text, const std::string& cancelCaption);
+  ~ProgressBox();
+  ProgressBox(const ProgressBox&) = delete;
+  ProgressBox& operator=(const ProgressBox&) = delete;
+
+  // done of total (total 0: not known). False once the user cancelled or the program ended.
+  bool Update(uint64_t done, uint64_t total);
+
+  class Dialog;
+
+ private:
+  std::string text_, cancelCaption_;
+  std::chrono::steady_clock::time_point started_, painted_;
+  QPointer<Dialog> dialog_;  // once shown; owned here
+  bool cancelled_ = false;
+};
+// How long work goes before its progress box shows: half a second, or what a test sets. Returns
+// the delay it replaces.
+std::chrono::milliseconds SetProgressDelay(std::chrono::milliseconds delay);
+// Hides the progress box that is up, for a box over it.
+void HideProgressBox();
 
 // Qt's own texts (dialog buttons, file dialog labels) in Japanese, the language of every text of
 // the program, whatever the user's locale. Returns the installed translator, owned by the
