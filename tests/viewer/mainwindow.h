@@ -2,7 +2,9 @@
 // clips and checks what the window shows.
 #pragma once
 
+#include <QImage>
 #include <QTest>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,25 +41,50 @@ class MainWindow : public SeamTest {
 
   void ClickPicture() { QTest::mouseClick(form->Client(), Qt::LeftButton, {}, QPoint(360, 260)); }
 
-  // Every pixel of the device context: the frame buffer's lower-left 720 x 480 at (0, 20),
-  // the desktop colour everywhere else.
+  // Every pixel of the device context: the frame buffer in the display rectangle at (0, 20), the
+  // desktop colour everywhere else. At the picture's own size exactly; scaled, as Qt's smooth
+  // scaling makes it, within a few levels.
   void ExpectPicture(classBMPAVI& source) {
+    frmMainProbe probe(*form);
     HDC dc = form->hDC();
     const int width = source.biWidth(), height = source.biHeight();
-    const size_t stride = static_cast<size_t>(DibStride(width, 24));
+    const int shownWidth = probe.lngDispWidth(), shownHeight = probe.lngDispHeight();
+    const bool scaled = shownWidth != width || shownHeight != height;
     const std::vector<uint8_t>& bits = Peek(source).DIBBits();
+    QImage picture;
+    if (scaled) {
+      QImage frame(width, height, QImage::Format_RGB32);
+      const size_t stride = static_cast<size_t>(DibStride(width, 24));
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+          const uint8_t* p = bits.data() + (height - 1 - y) * stride + 3 * x;
+          frame.setPixel(x, y, qRgb(p[2], p[1], p[0]));
+        }
+      picture =
+          frame.scaled(shownWidth, shownHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    const int tolerance = scaled ? 3 : 0;
     int wrong = 0;
     for (int y = 0; y < dc->height(); ++y)
       for (int x = 0; x < dc->width(); ++x) {
         uint32_t want = kDesktop;
-        const int row = 499 - y;  // rows from the bottom: row 479 at y = 20
-        if (y >= 20 && x < 720 && x < width && row < height) {
-          const uint8_t* p = bits.data() + row * stride + 3 * x;
-          want = uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+        const int row = y - 20;  // of the picture, from its top
+        if (!bits.empty() && row >= 0 && x < shownWidth && row < shownHeight) {
+          if (scaled) {
+            want = picture.pixel(x, row) & 0xFFFFFF;
+          } else {
+            const uint8_t* p = bits.data() + (height - 1 - row) * DibStride(width, 24) + 3 * x;
+            want = uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+          }
         }
-        if ((dc->pixel(x, y) & 0xFFFFFF) != want && ++wrong <= 5)
-          ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << std::hex << dc->pixel(x, y)
-                        << ", wanted " << want;
+        const uint32_t got = dc->pixel(x, y) & 0xFFFFFF;
+        bool near = true;
+        for (int shift : {0, 8, 16})
+          near = near && std::abs(static_cast<int>((got >> shift) & 0xFF) -
+                                  static_cast<int>((want >> shift) & 0xFF)) <= tolerance;
+        if (!near && ++wrong <= 5)
+          ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << std::hex << got << ", wanted "
+                        << want;
       }
     EXPECT_EQ(wrong, 0);
   }

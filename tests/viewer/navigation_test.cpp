@@ -74,7 +74,7 @@ TEST_F(Navigation, LoadingShowsFrameZeroInTheWholeFrameView) {
   EXPECT_EQ(probe.intDivLine(), 0);
   EXPECT_EQ(probe.intSepType(), -1);
   EXPECT_EQ(form->ScaleWidth(), 10845);
-  EXPECT_EQ(form->ScaleHeight(), 9620);
+  EXPECT_EQ(form->ScaleHeight(), 9640);  // 20 units a display row, and 20: 481 rows shown
   EXPECT_EQ(Buffer(), testutil::Pattern(720, 481, 0));
   ExpectPicture(*probe.Source());  // cleared, then frame 0 at (0, 20)
 
