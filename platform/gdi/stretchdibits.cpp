@@ -1,12 +1,12 @@
 // The scaled DIB painting call on our device context: 24-bit BI_RGB rows, either order. Each
-// device pixel is the average of the picture area it covers (weights in 1/256 of a pixel), one
-// axis after the other: the rows a device row covers are summed first, then the columns. Only
-// the device pixels on the surface are worked out.
+// device pixel is the average of the picture area it covers, one axis after the other: the rows
+// a device row covers are summed first, then the columns. Only the device pixels on the surface
+// are worked out.
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
 #if defined(__x86_64__) || defined(__i386__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include "devicecontext.h"
@@ -14,18 +14,21 @@
 
 namespace {
 
-constexpr int64_t kWeightOne = 256;  // the weights of one device pixel add up to this
+// The weights of one device row add up to kRowOne, of one device column to kColumnOne: a row's
+// sums of 8-bit values then fit in 15 bits, and a pixel's in 23.
+constexpr int64_t kRowOne = 128, kColumnOne = 256;
+constexpr int kShift = 15;  // log2(kRowOne * kColumnOne)
 
 // For each device pixel along one axis: the source pixels it covers and how much of each.
 struct Taps {
   int64_t most = 0;               // source pixels a device pixel covers at most
   std::vector<int64_t> first;     // the first one it covers
   std::vector<int32_t> count;     // how many
-  std::vector<uint16_t> weights;  // `most` per device pixel: the covered share, adding up to 256
+  std::vector<uint16_t> weights;  // `most` per device pixel: the covered shares, adding up to one
 };
 
-// Device pixels [from, to) of dst along an axis of src source pixels.
-Taps AreaTaps(int64_t src, int64_t dst, int64_t from, int64_t to) {
+// Device pixels [from, to) of dst along an axis of src source pixels; `one` is the whole.
+Taps AreaTaps(int64_t src, int64_t dst, int64_t from, int64_t to, int64_t one) {
   Taps t;
   t.most = src / dst + 2;
   const size_t n = static_cast<size_t>(to - from);
@@ -39,11 +42,11 @@ Taps AreaTaps(int64_t src, int64_t dst, int64_t from, int64_t to) {
     const size_t k = static_cast<size_t>(o - from);
     t.first[k] = i0;
     t.count[k] = static_cast<int32_t>(i1 - i0 + 1);
-    // The running total is rounded, not each share: the shares then add up to exactly 256.
+    // The running total is rounded, not each share: the shares then add up to exactly one.
     int64_t covered = 0, given = 0;
     for (int64_t i = i0; i <= i1; ++i) {
       covered += std::min((i + 1) * dst, end) - std::max(i * dst, begin);
-      const int64_t upTo = (covered * kWeightOne + src / 2) / src;
+      const int64_t upTo = (covered * one + src / 2) / src;
       t.weights[k * static_cast<size_t>(t.most) + static_cast<size_t>(i - i0)] =
           static_cast<uint16_t>(upTo - given);
       given = upTo;
@@ -52,25 +55,85 @@ Taps AreaTaps(int64_t src, int64_t dst, int64_t from, int64_t to) {
   return t;
 }
 
-// sum[i] += w * row[i] for n bytes. A sum stays below 2^16: its weights add up to 256.
-void AddRowPlain(uint16_t* sum, const uint8_t* row, size_t n, uint16_t w) {
-  for (size_t i = 0; i < n; ++i) sum[i] = static_cast<uint16_t>(sum[i] + w * row[i]);
+// Sums of a device row: four 16-bit lanes a source pixel (blue, green, red, 0), so that a
+// pixel's lanes are one 64-bit word.
+// sums[4 i + c] = the sum over the taps t of w[t] * rows[t][3 i + c], pixels [from, to).
+void SumRowsPlain(int16_t* sums, const uint8_t* const* rows, const int16_t* w, int32_t taps,
+                  int64_t from, int64_t to) {
+  for (int64_t i = from; i < to; ++i)
+    for (int c = 0; c < 3; ++c) {
+      int32_t sum = 0;
+      for (int32_t t = 0; t < taps; ++t) sum += w[t] * rows[t][3 * i + c];
+      sums[4 * i + c] = static_cast<int16_t>(sum);
+    }
 }
 
-void AddRow(uint16_t* sum, const uint8_t* row, size_t n, uint16_t w) {
-  size_t i = 0;
 #if defined(__x86_64__) || defined(__i386__)
-  const __m128i weight = _mm_set1_epi16(static_cast<int16_t>(w)), zero = _mm_setzero_si128();
-  for (; i + 16 <= n; i += 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
-    auto* s = reinterpret_cast<__m128i*>(sum + i);
-    _mm_storeu_si128(s, _mm_add_epi16(_mm_loadu_si128(s),
-                                      _mm_mullo_epi16(_mm_unpacklo_epi8(bytes, zero), weight)));
-    _mm_storeu_si128(s + 1, _mm_add_epi16(_mm_loadu_si128(s + 1),
-                                          _mm_mullo_epi16(_mm_unpackhi_epi8(bytes, zero), weight)));
+// Four pixels a step, spread to four lanes each by a byte shuffle; no byte past the pixels read.
+// kTaps rows (any number when 0), so that the usual two or three are unrolled.
+template <int32_t kTaps>
+__attribute__((target("ssse3"))) void SumRowsSsse3(int16_t* sums, const uint8_t* const* rows,
+                                                   const int16_t* w, int32_t taps, int64_t pixels) {
+  const int32_t n = kTaps ? kTaps : taps;
+  const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m128i zero = _mm_setzero_si128();
+  int64_t i = 0;
+  for (; i + 6 <= pixels; i += 4) {  // 16 bytes loaded, 12 used
+    __m128i low = zero, high = zero;
+    for (int32_t t = 0; t < n; ++t) {
+      const __m128i bytes = _mm_shuffle_epi8(
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[t] + 3 * i)), spread);
+      const __m128i weight = _mm_set1_epi16(w[t]);
+      low = _mm_add_epi16(low, _mm_mullo_epi16(_mm_unpacklo_epi8(bytes, zero), weight));
+      high = _mm_add_epi16(high, _mm_mullo_epi16(_mm_unpackhi_epi8(bytes, zero), weight));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + 4 * i), low);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + 4 * i + 8), high);
   }
+  SumRowsPlain(sums, rows, w, taps, i, pixels);
+}
+
+// Device pixels [from, to) of a row from their columns' sums, two columns a step: pairs[k]
+// holds the weights of columns 2k and 2k + 1, 0 past the columns a pixel covers (their sums are
+// read but count nothing). Every pixel takes kPairs steps (all of them, when 0), and two pixels
+// are worked out side by side: no branch to mispredict, no wait for one sum.
+template <size_t kPairs>
+void ColumnsSse2(uint32_t* dst, int64_t from, int64_t to, const int16_t* sums,
+                 const int64_t* offsets, const int32_t* pairs, size_t pairsEach) {
+  const size_t steps = kPairs ? kPairs : pairsEach;
+  const __m128i round = _mm_set1_epi32(1 << (kShift - 1));  // to the nearest level
+  auto pixel = [&](int64_t c) {
+    const int16_t* v = sums + offsets[c];
+    const int32_t* p = pairs + static_cast<size_t>(c) * pairsEach;
+    __m128i total = round;
+    for (size_t k = 0; k < steps; ++k, v += 8) {
+      const __m128i two = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
+      const __m128i lanes = _mm_unpacklo_epi16(two, _mm_srli_si128(two, 8));  // b b g g r r 0 0
+      total = _mm_add_epi32(total, _mm_madd_epi16(lanes, _mm_set1_epi32(p[k])));
+    }
+    return _mm_srli_epi32(total, kShift);
+  };
+  int64_t x = from;
+  for (; x + 2 <= to; x += 2) {
+    const __m128i words = _mm_packs_epi32(pixel(x - from), pixel(x + 1 - from));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + x), _mm_packus_epi16(words, words));
+  }
+  if (x < to) {
+    const __m128i words = _mm_packs_epi32(pixel(x - from), pixel(x - from));
+    dst[x] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+  }
+}
 #endif
-  AddRowPlain(sum + i, row + i, n - i, w);
+
+inline uint32_t ColumnsPlain(const int16_t* v, const uint16_t* weights, int32_t count) {
+  int32_t b = 1 << (kShift - 1), g = b, r = b;
+  for (int32_t j = 0; j < count; ++j, v += 4) {
+    b += weights[j] * v[0];
+    g += weights[j] * v[1];
+    r += weights[j] * v[2];
+  }
+  return static_cast<uint32_t>(r >> kShift) << 16 | static_cast<uint32_t>(g >> kShift) << 8 |
+         static_cast<uint32_t>(b >> kShift);
 }
 
 }  // namespace
@@ -94,17 +157,32 @@ int StretchDIBits(HDC hdc, int32_t xDest, int32_t yDest, int32_t destWidth, int3
   const int64_t y1 = std::min<int64_t>(destHeight, int64_t{hdc->height()} - yDest);
   if (x1 <= x0 || y1 <= y0) return srcHeight;
 
-  const Taps cols = AreaTaps(srcWidth, destWidth, x0, x1);
-  const Taps rows = AreaTaps(srcHeight, destHeight, y0, y1);
-  // Source columns [c0, c1) of the rectangle feed the device columns on the surface.
+  const Taps cols = AreaTaps(srcWidth, destWidth, x0, x1, kColumnOne);
+  const Taps rows = AreaTaps(srcHeight, destHeight, y0, y1, kRowOne);
+  // Source columns [c0, c1) of the rectangle feed the device columns on the surface; the sums
+  // of a few more, always 0, let every device pixel take as many pairs of columns.
   const int64_t c0 = cols.first.front(), c1 = cols.first.back() + cols.count.back();
-  const size_t rowBytes = static_cast<size_t>(c1 - c0) * 3;
-  std::vector<uint16_t> sum(rowBytes);
+  const size_t pairsEach = static_cast<size_t>(cols.most + 1) / 2;
+  std::vector<int16_t> sums(static_cast<size_t>(c1 - c0 + 2 * static_cast<int64_t>(pairsEach)) * 4,
+                            0);
+  std::vector<int32_t> pairs(cols.count.size() * pairsEach, 0);
+  std::vector<int64_t> offsets(cols.count.size());  // of each device pixel's first column's sums
+  for (size_t c = 0; c < cols.count.size(); ++c) offsets[c] = (cols.first[c] - c0) * 4;
+  for (size_t c = 0; c < cols.count.size(); ++c)
+    for (int32_t j = 0; j < cols.count[c]; ++j)
+      pairs[c * pairsEach + static_cast<size_t>(j / 2)] |=
+          int32_t{cols.weights[c * static_cast<size_t>(cols.most) + static_cast<size_t>(j)]}
+          << (16 * (j % 2));
   const int64_t stride = DibStride(width, 24);
   const auto* bits = static_cast<const uint8_t*>(lpBits);
+  std::vector<const uint8_t*> tapRows(static_cast<size_t>(rows.most));
+  std::vector<int16_t> tapWeights(static_cast<size_t>(rows.most));
+#if defined(__x86_64__) || defined(__i386__)
+  static const bool ssse3 = __builtin_cpu_supports("ssse3");
+#endif
   for (int64_t y = y0; y < y1; ++y) {
     const size_t k = static_cast<size_t>(y - y0);
-    std::fill(sum.begin(), sum.end(), uint16_t{0});
+    int32_t taps = 0;
     for (int32_t j = 0; j < rows.count[k]; ++j) {
       const uint16_t w = rows.weights[k * static_cast<size_t>(rows.most) + static_cast<size_t>(j)];
       if (w == 0) continue;
@@ -113,21 +191,33 @@ int StretchDIBits(HDC hdc, int32_t xDest, int32_t yDest, int32_t destWidth, int3
       const int64_t t = rows.first[k] + j;
       const int64_t fromBottom = ySrc + srcHeight - 1 - t;
       const int64_t index = bi.biHeight < 0 ? height - 1 - fromBottom : fromBottom;
-      AddRow(sum.data(), bits + index * stride + (xSrc + c0) * 3, rowBytes, w);
+      tapRows[static_cast<size_t>(taps)] = bits + index * stride + (xSrc + c0) * 3;
+      tapWeights[static_cast<size_t>(taps++)] = static_cast<int16_t>(w);
     }
+#if defined(__x86_64__) || defined(__i386__)
+    if (ssse3) {
+      const auto sum = taps == 1   ? SumRowsSsse3<1>
+                       : taps == 2 ? SumRowsSsse3<2>
+                       : taps == 3 ? SumRowsSsse3<3>
+                                   : SumRowsSsse3<0>;
+      sum(sums.data(), tapRows.data(), tapWeights.data(), taps, c1 - c0);
+    } else
+#endif
+      SumRowsPlain(sums.data(), tapRows.data(), tapWeights.data(), taps, 0, c1 - c0);
     uint32_t* dst = hdc->row(static_cast<int32_t>(yDest + y)) + xDest;
+#if defined(__x86_64__) || defined(__i386__)
+    const auto columns = pairsEach == 1   ? ColumnsSse2<1>
+                         : pairsEach == 2 ? ColumnsSse2<2>
+                                          : ColumnsSse2<0>;
+    columns(dst, x0, x1, sums.data(), offsets.data(), pairs.data(), pairsEach);
+#else
     for (int64_t x = x0; x < x1; ++x) {
       const size_t c = static_cast<size_t>(x - x0);
-      const uint16_t* weights = cols.weights.data() + c * static_cast<size_t>(cols.most);
-      const uint16_t* v = sum.data() + (cols.first[c] - c0) * 3;
-      uint32_t b = 1u << 15, g = 1u << 15, r = 1u << 15;  // rounding to the nearest level
-      for (int32_t j = 0; j < cols.count[c]; ++j, v += 3) {
-        b += uint32_t{weights[j]} * v[0];
-        g += uint32_t{weights[j]} * v[1];
-        r += uint32_t{weights[j]} * v[2];
-      }
-      dst[x] = (r >> 16) << 16 | (g >> 16) << 8 | (b >> 16);
+      dst[x] =
+          ColumnsPlain(sums.data() + offsets[c],
+                       cols.weights.data() + c * static_cast<size_t>(cols.most), cols.count[c]);
     }
+#endif
   }
   hdc->NotifyPainted({static_cast<int32_t>(xDest + x0), static_cast<int32_t>(yDest + y0),
                       static_cast<int32_t>(x1 - x0), static_cast<int32_t>(y1 - y0)});
