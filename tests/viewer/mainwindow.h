@@ -2,8 +2,10 @@
 // clips and checks what the window shows.
 #pragma once
 
+#include <QColor>
 #include <QImage>
 #include <QTest>
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -49,42 +51,29 @@ class MainWindow : public SeamTest {
     HDC dc = form->hDC();
     const int width = source.biWidth(), height = source.biHeight();
     const int shownWidth = probe.lngDispWidth(), shownHeight = probe.lngDispHeight();
-    const bool scaled = shownWidth != width || shownHeight != height;
     const std::vector<uint8_t>& bits = Peek(source).DIBBits();
-    QImage picture;
-    if (scaled) {
-      QImage frame(width, height, QImage::Format_RGB32);
-      const size_t stride = static_cast<size_t>(DibStride(width, 24));
-      for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-          const uint8_t* p = bits.data() + (height - 1 - y) * stride + 3 * x;
-          frame.setPixel(x, y, qRgb(p[2], p[1], p[0]));
-        }
+    QImage picture(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        const uint8_t* p = bits.data() + (height - 1 - y) * DibStride(width, 24) + 3 * x;
+        picture.setPixel(x, y, qRgb(p[2], p[1], p[0]));
+      }
+    const bool scaled = shownWidth != width || shownHeight != height;
+    if (scaled)
       picture =
-          frame.scaled(shownWidth, shownHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    }
+          picture.scaled(shownWidth, shownHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     const int tolerance = scaled ? 10 : 0;  // Qt weighs a little otherwise near 1:1
     int wrong = 0;
     for (int y = 0; y < dc->height(); ++y)
       for (int x = 0; x < dc->width(); ++x) {
-        uint32_t want = kDesktop;
         const int row = y - 20;  // of the picture, from its top
-        if (!bits.empty() && row >= 0 && x < shownWidth && row < shownHeight) {
-          if (scaled) {
-            want = picture.pixel(x, row) & 0xFFFFFF;
-          } else {
-            const uint8_t* p = bits.data() + (height - 1 - row) * DibStride(width, 24) + 3 * x;
-            want = uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
-          }
-        }
-        const uint32_t got = dc->pixel(x, y) & 0xFFFFFF;
-        bool near = true;
-        for (int shift : {0, 8, 16})
-          near = near && std::abs(static_cast<int>((got >> shift) & 0xFF) -
-                                  static_cast<int>((want >> shift) & 0xFF)) <= tolerance;
-        if (!near && ++wrong <= 5)
-          ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << std::hex << got << ", wanted "
-                        << want;
+        const bool inside = !bits.empty() && row >= 0 && x < shownWidth && row < shownHeight;
+        const QColor want(inside ? picture.pixel(x, row) : QRgb{kDesktop}), got(dc->pixel(x, y));
+        if (std::max({std::abs(got.red() - want.red()), std::abs(got.green() - want.green()),
+                      std::abs(got.blue() - want.blue())}) > tolerance &&
+            ++wrong <= 5)
+          ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << std::hex << got.rgb()
+                        << ", wanted " << want.rgb();
       }
     EXPECT_EQ(wrong, 0);
   }
