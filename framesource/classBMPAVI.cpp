@@ -147,6 +147,7 @@ int32_t classBMPAVI::GetFrameMax() {
 }
 
 int16_t classBMPAVI::GetDIBAVI(int32_t lngAVIFrameNo) {
+  blnFetched = false;
   if (!pGetFrame) return 0;
   const auto* dib = static_cast<const uint8_t*>(AVIStreamGetFrame(pGetFrame, lngAVIFrameNo));
   if (!dib) return 0;  // no frame at that position: the previous picture stays
@@ -156,6 +157,7 @@ int16_t classBMPAVI::GetDIBAVI(int32_t lngAVIFrameNo) {
   if (h.biSizeImage != 0 && h.biSizeImage < bih.biSizeImage) return 0;
   lpPackedDIB = dib;
   bytDIBBits.assign(dib + 40, dib + 40 + bih.biSizeImage);
+  blnFetched = true;
   return 0;
 }
 
@@ -189,6 +191,18 @@ int16_t classBMPAVI::PutToDC(HDC pHDC, int32_t XDest, int32_t YDest, int32_t Wid
                                   static_cast<uint32_t>(HeightDC), 0, 0, 0, lines,
                                   bytDIBBits.data(), &info, DIB_RGB_COLORS);
   return CInt(painted);
+}
+
+int16_t classBMPAVI::StretchToDC(HDC pHDC, int32_t XDest, int32_t YDest, int32_t WidthDC,
+                                 int32_t HeightDC) {
+  if (bytDIBBits.empty()) throw OutOfRangeError();  // nothing was ever opened
+  // The painting call reads the whole frame: a buffer that holds less is not painted.
+  const int64_t rows = std::abs(int64_t{bih.biHeight});
+  if (static_cast<int64_t>(bytDIBBits.size()) < DibStride(bih.biWidth, 24) * rows) return 0;
+  BITMAPINFO info{bih};
+  return CInt(StretchDIBits(pHDC, XDest, YDest, WidthDC, HeightDC, 0, 0, bih.biWidth,
+                            static_cast<int32_t>(rows), bytDIBBits.data(), &info, DIB_RGB_COLORS,
+                            SRCCOPY));
 }
 
 namespace {

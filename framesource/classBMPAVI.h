@@ -50,6 +50,14 @@ class classBMPAVI {
   // whole picture before it that did (black before the first); a position outside the stream
   // keeps the buffer as it is. Always 0. Only while a file is open.
   int16_t GetDIBAVI(int32_t lngAVIFrameNo);
+  // Whether the last GetDIBAVI put a picture into the buffer; false when it kept the one there
+  // (a position outside the stream), which must then not be separated again.
+  bool Fetched() const { return blnFetched; }
+  // The order of the stream's two fields, as its pictures or the file tell; kUnknown when nothing
+  // is open or nothing says.
+  AviFieldOrder FieldOrder() const {
+    return pGetFrame ? AVIStreamGetFrameFieldOrder(pGetFrame) : AviFieldOrder::kUnknown;
+  }
   // True (-1) when the buffer was written in full to strFileName, False (0) when any step
   // failed; an existing file is then left as it was. The open video itself is never replaced.
   int16_t WriteToBMPFile(const std::string& strFileName);
@@ -57,6 +65,9 @@ class classBMPAVI {
   int16_t SeparateDIB(int16_t intSeparateType);
   // Paints the lower-left WidthDC x HeightDC of the frame at (XDest, YDest); scan lines painted.
   int16_t PutToDC(HDC pHDC, int32_t XDest, int32_t YDest, int32_t WidthDC, int32_t HeightDC);
+  // Paints the whole frame scaled to WidthDC x HeightDC at (XDest, YDest), smoothly filtered;
+  // scan lines of the frame painted, 0 when the painting call fails. Only after an open.
+  int16_t StretchToDC(HDC pHDC, int32_t XDest, int32_t YDest, int32_t WidthDC, int32_t HeightDC);
 
   int32_t biWidth() const { return bih.biWidth; }
   int32_t biHeight() const { return bih.biHeight; }
@@ -83,5 +94,6 @@ class classBMPAVI {
   int32_t lngWidth = 0;   // pixels, from bih at open
   bool blnInUse = false;  // one library use begun and not yet ended
   bool blnCancelled = false;
-  FileId aviFile;  // the open video's file, which no save may replace
+  bool blnFetched = false;  // the last GetDIBAVI replaced the buffer
+  FileId aviFile;           // the open video's file, which no save may replace
 };

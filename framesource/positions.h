@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "avifile.h"
 #include "checked.h"
 
 inline int32_t FrameOfPosition(int32_t position, bool whole) {
@@ -14,6 +15,12 @@ inline int32_t FrameOfPosition(int32_t position, bool whole) {
 
 inline int16_t SeparateTypeOfPosition(int32_t position, bool whole, int16_t priority) {
   return whole ? int16_t{-1} : CInt(((position % 2) + priority) % 2);
+}
+
+// The priority a video starts with: odd lines first where its top field is the earlier, else even
+// lines first (bottom field first, as DV; progressive; or nothing said).
+inline int16_t PriorityOfFieldOrder(AviFieldOrder order) {
+  return order == AviFieldOrder::kTopFirst ? int16_t{1} : int16_t{0};
 }
 
 // The last frame that has a position in the 1/60 view: twice it is the largest 32-bit position

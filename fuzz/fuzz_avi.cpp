@@ -83,6 +83,8 @@ void Exercise(classBMPAVI& source) {
     source.PutToDC(&dc, 0, 20, 720, 480);
   }
   source.PutToDC(&dc, -7, -3, 20, 9);
+  source.StretchToDC(&dc, -7, 5, 333, 211);  // scaled, and partly off the surface
+  (void)source.FieldOrder();
 }
 
 }  // namespace

@@ -160,7 +160,15 @@ void frmMain::Form_Unload() {
 
 void frmMain::ShowDIB() {
   Cls();
-  objBMPAVI->PutToDC(hDC(), kPictureX, kPictureY, lngDispWidth, lngDispHeight);
+  PaintPicture();
+}
+
+void frmMain::PaintPicture() {
+  if (lngDispWidth == objBMPAVI->biWidth() && lngDispHeight == objBMPAVI->biHeight()) {
+    objBMPAVI->PutToDC(hDC(), kPictureX, kPictureY, lngDispWidth, lngDispHeight);
+  } else {
+    objBMPAVI->StretchToDC(hDC(), kPictureX, kPictureY, lngDispWidth, lngDispHeight);
+  }
 }
 
 void frmMain::Form_Activate() {
@@ -194,6 +202,12 @@ void frmMain::LoadAVI() {
       ReturnToStartUp();  // it has gone meanwhile: nothing is left to show
       return;
     }
+    // It may have changed on disk meanwhile: the window follows what was opened. A position
+    // past the new range moves to its end, which paints it.
+    if (objBMPAVI->biWidth() != lngFitWidth || objBMPAVI->biHeight() != lngFitHeight)
+      FitToPicture();
+    const int32_t last = LastPosition(objBMPAVI->GetFrameMax(), bln30Mode != kFalse);
+    if (HScroll.Max() != last) HScroll.SetMax(last);
     objBMPAVI->GetDIBAVI(lngFrameNo);
     ShowDIB();
     return;
@@ -201,10 +215,9 @@ void frmMain::LoadAVI() {
 
   strAVIFile = strOpenFile;
   SetCaption("Dovrel  " + strAVIFile);
-  lngDispWidth = kDisplayWidth;
-  lngDispHeight = kDisplayHeight;
+  FitToPicture();
   bln30Mode = kTrue;
-  intDivLine = 0;
+  intDivLine = PriorityOfFieldOrder(objBMPAVI->FieldOrder());  // the field shot first comes first
   UpdateCommands();
   SetScaleWidth(kScaleWidth);
   SetScaleHeight(
@@ -215,6 +228,34 @@ void frmMain::LoadAVI() {
   HScroll_Scroll();
   ShowDIB();
   HScroll.SetFocus();
+}
+
+// The display rectangle is the frame's size where the screen the window is on has room for it,
+// else the largest of the frame's shape that fits. The client area holds it at (0, 20), and is
+// as large as at creation at least, unless the screen is smaller than that too.
+void frmMain::FitToPicture() {
+  lngFitWidth = objBMPAVI->biWidth();
+  lngFitHeight = objBMPAVI->biHeight();
+  const Extent room = AvailableClientArea();
+  const int64_t width = lngFitWidth, height = lngFitHeight;
+  const int64_t roomWidth = room.width, roomHeight = std::max(room.height - kPictureY, 1);
+  if (width <= roomWidth && height <= roomHeight) {
+    lngDispWidth = lngFitWidth;
+    lngDispHeight = lngFitHeight;
+  } else if (width * roomHeight <= height * roomWidth) {  // the height is the tighter
+    lngDispHeight = static_cast<int32_t>(roomHeight);
+    lngDispWidth = static_cast<int32_t>(std::max<int64_t>(width * roomHeight / height, 1));
+  } else {
+    lngDispWidth = static_cast<int32_t>(roomWidth);
+    lngDispHeight = static_cast<int32_t>(std::max<int64_t>(height * roomWidth / width, 1));
+  }
+  const int32_t clientWidth = std::min(std::max(kClientWidth, lngDispWidth), room.width);
+  const int32_t clientHeight =
+      std::min(std::max(kClientHeight, kPictureY + lngDispHeight), room.height);
+  SetClientSize(clientWidth, clientHeight);
+  HScroll.Move(kHScrollPlace.x, kHScrollPlace.y,
+               std::max(clientWidth - kHScrollPlace.x - kHScrollRightGap, kHScrollPlace.height),
+               kHScrollPlace.height);
 }
 
 void frmMain::ReturnToStartUp() {
@@ -244,8 +285,9 @@ void frmMain::PaintPosition() {
   lngFrameNo = GetFrameNo();
   intSepType = GetSeparateType();
   objBMPAVI->GetDIBAVI(lngFrameNo);
-  if (bln30Mode == kFalse) objBMPAVI->SeparateDIB(intSepType);
-  objBMPAVI->PutToDC(hDC(), kPictureX, kPictureY, lngDispWidth, lngDispHeight);
+  // A buffer the fetch left as it was is separated already: again would shift its lines.
+  if (bln30Mode == kFalse && objBMPAVI->Fetched()) objBMPAVI->SeparateDIB(intSepType);
+  PaintPicture();
 }
 
 int32_t frmMain::GetFrameNo() {

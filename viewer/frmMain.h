@@ -1,6 +1,7 @@
 // The main window: position label and scroll bar along the top, the picture at (0, 20) in a
-// 720 x 480 display rectangle, four menus. It owns the program's one frame source from start-up
-// until the program ends; quitting or closing releases it and ends the program.
+// display rectangle of the picture's size (scaled down where the screen is smaller), four menus. It
+// owns the program's one frame source from start-up until the program ends; quitting or closing
+// releases it and ends the program.
 #pragma once
 
 #include <cstdint>
@@ -44,12 +45,11 @@ class frmMain : public tk::Form {
   static constexpr int32_t kClientHeight = 499;              // 7485 twips
   static constexpr Place kHScrollPlace = {168, 0, 553, 19};  // twips 2520, 0, 8295 x 285
   static constexpr Place kLabelPlace = {0, 0, 169, 19};      // twips 0, 0, 2535 x 285
-  // The picture: its top-left corner below the two controls, and the display rectangle that
-  // every load sets whatever the frame size.
+  // The picture's top-left corner, below the two controls.
   static constexpr int32_t kPictureX = 0;
   static constexpr int32_t kPictureY = 20;
-  static constexpr int32_t kDisplayWidth = 720;
-  static constexpr int32_t kDisplayHeight = 480;
+  // The scroll bar stretches with the client area a load fits, this far from its right edge.
+  static constexpr int32_t kHScrollRightGap = kClientWidth - kHScrollPlace.x - kHScrollPlace.width;
   // The logical scale a load sets: the width of the creation, and per display row (plus one)
   // this many units of height. No drawing uses it.
   static constexpr int32_t kScaleWidth = 10845;
@@ -68,9 +68,11 @@ class frmMain : public tk::Form {
   std::unique_ptr<classBMPAVI> objBMPAVI;  // the frame source
   int32_t lngFrameNo = 0;                  // frame last fetched for the scroll position
   int16_t intSepType = 0;                  // field type last computed for the scroll position
-  int32_t lngDispWidth = 0;                // display rectangle, pixels (720 once a video is loaded)
-  int32_t lngDispHeight = 0;               // (480 once a video is loaded)
-  bool blnToldLimit60 = false;             // the user knows the 1/60 view is cut short
+  int32_t lngDispWidth = 0;                // display rectangle, pixels: the picture's size, or
+  int32_t lngDispHeight = 0;               // less where the screen is smaller
+  int32_t lngFitWidth = 0;                 // the frame size the window was fitted to
+  int32_t lngFitHeight = 0;
+  bool blnToldLimit60 = false;  // the user knows the 1/60 view is cut short
 
   // Event handlers.
   void Form_Load();
@@ -98,6 +100,8 @@ class frmMain : public tk::Form {
   int32_t GetFrameNo();
   int16_t GetSeparateType();
   void PaintPosition();  // what both scroll-bar events do
+  void PaintPicture();   // the buffer into the display rectangle, scaled where it is smaller
+  void FitToPicture();   // the display rectangle and the client area for the loaded frame size
   void ReturnToStartUp();
   // Enables the commands that need a video as the state says: all of them while one is loaded
   // (strAVIFile), the priority menu only in the 1/60 view (bln30Mode). Run after either changes.

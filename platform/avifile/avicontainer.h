@@ -140,6 +140,9 @@ struct AviStreamData {
   ChunkIndex chunks;            // one per position, in position order
   std::vector<AviPaletteChange> paletteChanges;  // in stream order
   bool keyframesKnown = true;  // false when the index was rebuilt (every chunk then a key)
+  // What the stream's video properties (an OpenDML 'vprp' chunk) say of its fields: one field
+  // a frame is progressive; of two, the order where their start lines are lines of the picture.
+  AviFieldOrder fieldOrder = AviFieldOrder::kUnknown;
 
   bool IsVideo() const { return fccType == streamtypeVIDEO || fccType == kStreamTypeIavs; }
 };

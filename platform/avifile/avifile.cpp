@@ -177,6 +177,10 @@ void* AVIStreamGetFrame(PGETFRAME pg, int32_t lPos) {
   return lPos >= 0 && lPos < length ? const_cast<uint8_t*>(pg->decoder->Held()) : nullptr;
 }
 
+AviFieldOrder AVIStreamGetFrameFieldOrder(PGETFRAME pg) {
+  return pg ? pg->decoder->FieldOrder() : AviFieldOrder::kUnknown;
+}
+
 bool AVIStreamFrameDecoded(PGETFRAME pg) {
   return pg && pg->decoder->LastDecoded();
 }

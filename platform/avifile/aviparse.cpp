@@ -21,6 +21,7 @@ constexpr uint32_t kStrl = MakeFourCC('s', 't', 'r', 'l');
 constexpr uint32_t kStrh = MakeFourCC('s', 't', 'r', 'h');
 constexpr uint32_t kStrf = MakeFourCC('s', 't', 'r', 'f');
 constexpr uint32_t kIndx = MakeFourCC('i', 'n', 'd', 'x');
+constexpr uint32_t kVprp = MakeFourCC('v', 'p', 'r', 'p');
 constexpr uint32_t kMovi = MakeFourCC('m', 'o', 'v', 'i');
 constexpr uint32_t kRec = MakeFourCC('r', 'e', 'c', ' ');
 constexpr uint32_t kIdx1 = MakeFourCC('i', 'd', 'x', '1');
@@ -224,6 +225,8 @@ class Parser {
       } else if (h.id == kStrf && st.format.empty() && avail == h.size) {
         uint32_t n = std::min<uint32_t>(h.size, kMaxFormatBytes);
         if (!f_.ReadAt(h.data, st.format, n)) st.format.clear();
+      } else if (h.id == kVprp && avail == h.size) {
+        st.fieldOrder = ReadFieldOrder(h);
       } else if (h.id == kIndx && avail == h.size && h.size >= 24) {
         x.indxOffset = h.data;
         x.indxSize = h.size;
@@ -231,6 +234,25 @@ class Parser {
       if (h.data + h.size > span.end) break;
       at = NextChunk(h);
     }
+  }
+
+  // The OpenDML video properties: nine words (format, standard, refresh rate, totals, aspect,
+  // frame size, fields per frame), then per field eight words, the last its first valid line.
+  // Start lines one apart are lines of the picture (ffmpeg writes 0 and 1): the field that starts
+  // higher is then the top one. Other start lines count lines of the analog signal, and do not
+  // say which field holds the picture's top line.
+  AviFieldOrder ReadFieldOrder(const ChunkHeader& h) {
+    constexpr uint32_t kHead = 36, kPerField = 32;
+    uint8_t b[kHead + 2 * kPerField];
+    if (h.size < kHead || !f_.ReadAt(h.data, b, std::min<size_t>(h.size, sizeof b)))
+      return AviFieldOrder::kUnknown;
+    const uint32_t fields = Le32(b + 32);
+    if (fields == 1) return AviFieldOrder::kProgressive;
+    if (fields != 2 || h.size < sizeof b) return AviFieldOrder::kUnknown;
+    const uint64_t first = Le32(b + kHead + 28), second = Le32(b + kHead + kPerField + 28);
+    if (second == first + 1) return AviFieldOrder::kTopFirst;
+    if (first == second + 1) return AviFieldOrder::kBottomFirst;
+    return AviFieldOrder::kUnknown;
   }
 
   // Entries of one standard index chunk (ix##) whose 24-byte header is head and whose entries

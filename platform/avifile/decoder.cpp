@@ -119,7 +119,8 @@ FrameDecoder::FrameDecoder(const FileReader& file, const AviStreamData& stream, 
       track_(stream, format.palette, reader_),
       width_(format.width),
       height_(format.height),
-      stride_(DibStride(format.width, 24)) {}
+      stride_(DibStride(format.width, 24)),
+      streamOrder_(stream.fieldOrder) {}
 
 uint8_t* FrameDecoder::Pixels() {
   if (dib_.empty()) {

@@ -52,6 +52,10 @@ class FrameDecoder {
   bool LastDecoded() const { return decoded_; }
   // The picture held after a failure of our own (memory), when it is one of the stream's.
   const uint8_t* Held() const { return held_ >= kBlack ? Dib() : nullptr; }
+  // The order of the fields: what the first picture decoded says, else what the file says.
+  AviFieldOrder FieldOrder() const {
+    return pictureOrder_ != AviFieldOrder::kUnknown ? pictureOrder_ : streamOrder_;
+  }
 
   // Covers a decoder's delay (at most 16 reordered pictures) and a keyframe interval of up to
   // 250 pictures, ffmpeg's default, in case the first keyframe is the damaged one.
@@ -71,6 +75,11 @@ class FrameDecoder {
   // of the packet before them into the DIB (SetHeld), saving a decode of it.
   virtual bool Decode(int32_t packet, Span* dead) = 0;
   void SetHeld(int32_t packet) { held_ = packet; }
+  // What a decoded picture says of its fields; the first picture's word is the one kept.
+  void NotePictureOrder(AviFieldOrder order) {
+    if (!orderNoted_) pictureOrder_ = order;
+    orderNoted_ = true;
+  }
   static constexpr int32_t kGarbage = -2, kBlack = -1;  // held_ other than a packet
   // Packets decoding may read up to (exclusive): all but while looking ahead.
   int32_t sendLimit_ = INT32_MAX;
@@ -100,7 +109,10 @@ class FrameDecoder {
   int32_t width_, height_;
   int64_t stride_;
   std::vector<uint8_t> dib_;
-  int32_t held_ = kGarbage;  // packet whose picture the DIB holds, or kBlack
+  int32_t held_ = kGarbage;    // packet whose picture the DIB holds, or kBlack
+  AviFieldOrder streamOrder_;  // the file's word
+  AviFieldOrder pictureOrder_ = AviFieldOrder::kUnknown;  // the first picture's
+  bool orderNoted_ = false;
   bool decoded_ = false;
   // Packets found to yield no picture, first -> span; adjacent spans are merged, so that a
   // damaged stretch is decoded once and stepping through it costs nothing.

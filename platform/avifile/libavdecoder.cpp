@@ -109,6 +109,13 @@ class LibavDecoder : public FrameDecoder {
     }
     if (avcodec_open2(ctx_, codec, nullptr) < 0) return AviDecoderError::kCodecRefused;
 
+    // Codecs whose pictures say whether they are interlaced: a picture that is not, is
+    // progressive. Elsewhere (MJPEG, raw, ...) the flag is only the decoder's default.
+    declaresScan_ = id_ == AV_CODEC_ID_H264 || id_ == AV_CODEC_ID_HEVC ||
+                    id_ == AV_CODEC_ID_MPEG1VIDEO || id_ == AV_CODEC_ID_MPEG2VIDEO ||
+                    id_ == AV_CODEC_ID_MPEG4 || id_ == AV_CODEC_ID_VC1 || id_ == AV_CODEC_ID_WMV3 ||
+                    id_ == AV_CODEC_ID_DVVIDEO || id_ == AV_CODEC_ID_PRORES ||
+                    id_ == AV_CODEC_ID_DNXHD;
     const AVCodecDescriptor* desc = avcodec_descriptor_get(id_);
     intraOnly_ = desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
     reorder_ = desc && (desc->props & AV_CODEC_PROP_REORDER);
@@ -367,6 +374,10 @@ class LibavDecoder : public FrameDecoder {
 
   // Converts a picture of the stream's size into the frame; false when it cannot be.
   bool Show(AVFrame* f) {
+    NotePictureOrder(f->interlaced_frame ? (f->top_field_first ? AviFieldOrder::kTopFirst
+                                                               : AviFieldOrder::kBottomFirst)
+                     : declaresScan_     ? AviFieldOrder::kProgressive
+                                         : AviFieldOrder::kUnknown);
     bool result = false;
     if (f->width > 0 && f->height > 0) {
       // Set up again only when the picture changes: swscale's own cache takes a JPEG-range
@@ -454,8 +465,9 @@ class LibavDecoder : public FrameDecoder {
   bool checkSps_ = false;     // H.264: packets whose parameter sets declare too much are skipped
   size_t nalLengthSize_ = 0;  // bytes of each NAL unit's length (avcC), 0 for start codes
   std::unordered_map<int32_t, std::optional<int32_t>> leading_;  // LeadingPictures, by keyframe
-  bool reorder_ = false;    // pictures come out in another order than their packets
-  bool intraOnly_ = false;  // every packet is a picture of its own
+  bool reorder_ = false;       // pictures come out in another order than their packets
+  bool intraOnly_ = false;     // every packet is a picture of its own
+  bool declaresScan_ = false;  // a picture's interlaced flag is the stream's word, either way
 
   // Where decoding stands: what the decoder was sent, what came out of it, and how its pictures
   // are numbered. A seek starts it afresh.

@@ -217,6 +217,9 @@ void HScrollBar::SetEnabled(bool enabled) {
 void HScrollBar::SetFocus() {
   bar_->setFocus(Qt::OtherFocusReason);
 }
+void HScrollBar::Move(int32_t x, int32_t y, int32_t width, int32_t height) {
+  bar_->setGeometry(x, y, std::max(width, 0), std::max(height, 0));
+}
 
 void HScrollBar::OnChange(std::function<void()> handler) {
   change_ = std::move(handler);

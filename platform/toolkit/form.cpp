@@ -410,6 +410,45 @@ int32_t Form::ClientHeight() const {
   return client_->height();
 }
 
+Form::Extent Form::AvailableClientArea() const {
+  const QScreen* screen = window_->screen();
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  if (!screen) return {initialWidth_, initialHeight_};
+  const QRect room = screen->availableGeometry();
+  // Before the first showing the window system has told no frame yet: the menu bar alone.
+  QSize around(0, 0);
+  if (shown_) {
+    around = window_->frameGeometry().size() - client_->size();
+  } else if (const QWidget* bar = window_->menuWidget()) {
+    around.setHeight(bar->sizeHint().height());
+  }
+  return {std::max(room.width() - around.width(), 1), std::max(room.height() - around.height(), 1)};
+}
+
+void Form::SetClientSize(int32_t width, int32_t height) {
+  width = std::max(width, 1);
+  height = std::max(height, 1);
+  if (window_->isMaximized() || window_->isFullScreen()) window_->showNormal();
+  // The menu bar's height depends on the width it wraps in: a second round takes up what the
+  // first one left.
+  for (int round = 0; round < 2; ++round) {
+    const int dw = width - client_->width(), dh = height - client_->height();
+    if (dw == 0 && dh == 0) break;
+    window_->resize(window_->width() + dw, window_->height() + dh);
+    if (window_->layout()) window_->layout()->activate();
+  }
+  const QScreen* screen = window_->screen();
+  if (!screen || !shown_) return;
+  const QRect room = screen->availableGeometry();
+  QRect frame = window_->frameGeometry();
+  const QPoint was = frame.topLeft();
+  if (frame.right() > room.right()) frame.moveRight(room.right());
+  if (frame.bottom() > room.bottom()) frame.moveBottom(room.bottom());
+  if (frame.left() < room.left()) frame.moveLeft(room.left());
+  if (frame.top() < room.top()) frame.moveTop(room.top());
+  if (frame.topLeft() != was) window_->move(frame.topLeft());
+}
+
 Menu& Form::AddMenu(const std::string& caption) {
   QMenuBar* bar = window_->menuBar();
   bar->setNativeMenuBar(false);  // in the window, where the layout expects it

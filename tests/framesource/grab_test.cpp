@@ -96,17 +96,42 @@ TEST_F(GrabTest, AllWritesEveryPosition) {
   }
 }
 
-TEST_F(GrabTest, InfoDescribesTheStream) {
+// Without --priority the field shot first comes first: DV's fields are bottom first by its
+// format, the H.264 stream is written top first.
+TEST_F(GrabTest, InfoDescribesTheStreamWhoseFieldOrderIsTheDefaultPriority) {
   RunResult r = Grab({clip_, "--info"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out.rfind("width 37\nheight 10\nframes 4\ncodec raw 24-bit", 0), 0u) << r.out;
 
-  const std::string dv = dir_.File("dv.avi");
-  ASSERT_TRUE(MakeFfmpegClip(dv, 720, 480, 3, {"-c:v", "dvvideo", "-pix_fmt", "yuv411p"}));
-  r = Grab({dv, "--info"});
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "width 720\nheight 480\nframes 3\ncodec dvvideo (dvsd)\n");
-  EXPECT_TRUE(r.err.empty());
+  struct Case {
+    std::string name;
+    std::vector<std::string> codec;
+    std::string info, priority;
+  };
+  for (const Case& c :
+       {Case{"dv.avi",
+             {"-c:v", "dvvideo", "-pix_fmt", "yuv411p"},
+             "width 720\nheight 480\nframes 3\ncodec dvvideo (dvsd)\nfield order bottom first\n",
+             "even"},
+        Case{"tff.avi",
+             {"-c:v", "libx264", "-flags", "+ildct+ilme", "-top", "1", "-pix_fmt", "yuv420p"},
+             "field order top first\n",
+             "odd"}}) {
+    SCOPED_TRACE(c.name);
+    const std::string file = dir_.File(c.name);
+    ASSERT_TRUE(MakeFfmpegClip(file, 720, 480, 3, c.codec));
+    r = Grab({file, "--info"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(r.out.ends_with(c.info)) << r.out;
+    EXPECT_TRUE(r.err.empty());
+    for (const std::string position : {"1", "2"}) {
+      const std::string given = dir_.File("given.bmp"), taken = dir_.File("default.bmp");
+      ASSERT_EQ(Grab({file, position, given, "--view", "1/60", "--priority", c.priority}).exitCode,
+                0);
+      ASSERT_EQ(Grab({file, position, taken, "--view", "1/60"}).exitCode, 0);
+      EXPECT_EQ(ReadFile(taken), ReadFile(given)) << "position " << position;
+    }
+  }
 }
 
 TEST_F(GrabTest, OpenFailuresExitOneWithTheMessage) {

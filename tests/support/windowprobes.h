@@ -69,6 +69,8 @@ struct frmMainProbe {
   int16_t intDivLine() { return f.intDivLine; }
   int32_t lngFrameNo() { return f.lngFrameNo; }
   int16_t intSepType() { return f.intSepType; }
+  int32_t lngDispWidth() { return f.lngDispWidth; }
+  int32_t lngDispHeight() { return f.lngDispHeight; }
 
   // What the open command and a drop do once they have a path.
   void Load(const std::string& path) {
@@ -83,13 +85,14 @@ struct frmMainProbe {
   bool SeparateMenuEnabled() { return f.SeparateMenu.Enabled(); }
   bool SaveEnabled() { return f.SaveFileManu.Enabled(); }
 
-  // What loading does to the fields that painting reads, without the rest of loading. False
-  // when the frame source could not open the file.
+  // What loading does to the fields that painting reads, without the rest of loading: the
+  // picture at its own size, whatever the window's. False when the frame source could not open
+  // the file.
   [[nodiscard]] bool Open(const std::string& path) {
     if (f.objBMPAVI->GetEnable(path) != kFalse) return false;
     f.strAVIFile = path;
-    f.lngDispWidth = 720;
-    f.lngDispHeight = 480;
+    f.lngDispWidth = f.objBMPAVI->biWidth();
+    f.lngDispHeight = f.objBMPAVI->biHeight();
     return true;
   }
   void PretendLoaded() {  // a path, but the frame source holds no video

@@ -167,6 +167,32 @@ TEST_F(MainWindow, ClickAndActivateRepaintTheFrameBufferCleared) {
   EXPECT_TRUE(errors.empty());
 }
 
+// Every picture whole at (0, 20): at its own size where the screen the window is on has room for
+// it, else the largest of its shape that fits; the window on that screen, and no smaller than at
+// creation where the screen allows. Run on other screens too (CMakeLists.txt).
+TEST_F(MainWindow, EveryPictureIsShownWholeInAWindowThatFitsItsScreen) {
+  frmMainProbe probe(*form);
+  QWidget* window = form->hWnd();
+  for (auto [width, height] : {std::pair{720, 480}, {720, 576}, {1920, 1080}, {176, 144}}) {
+    SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+    probe.Load(MakeClip("clip.avi", width, height));
+    const QRect screen = window->screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(window->frameGeometry()));
+    // The room for the client area: the screen less the frame and the menu bar.
+    const QSize around = window->frameGeometry().size() - form->Client()->size();
+    const int roomWidth = screen.width() - around.width();
+    const int roomHeight = screen.height() - around.height();
+    const double scale = std::min({1.0, 1.0 * roomWidth / width, (roomHeight - 20.0) / height});
+    const int shownWidth = probe.lngDispWidth(), shownHeight = probe.lngDispHeight();
+    EXPECT_NEAR(shownWidth, width * scale, 1.0);
+    EXPECT_NEAR(shownHeight, height * scale, 1.0);
+    EXPECT_EQ(form->ClientWidth(), std::min(std::max(723, shownWidth), roomWidth));
+    EXPECT_EQ(form->ClientHeight(), std::min(std::max(499, 20 + shownHeight), roomHeight));
+    EXPECT_EQ(probe.HScroll().Widget()->geometry(), QRect(168, 0, form->ClientWidth() - 170, 19));
+    ExpectPicture(*probe.Source());
+  }
+}
+
 TEST_F(MainWindow, ARunTimeErrorInAHandlerShowsTheErrorBoxAndEndsTheProgram) {
   frmMainProbe probe(*form);
   probe.PretendLoaded();  // painting a buffer that was never filled: out of range

@@ -2,7 +2,11 @@
 // clips and checks what the window shows.
 #pragma once
 
+#include <QColor>
+#include <QImage>
 #include <QTest>
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,25 +43,37 @@ class MainWindow : public SeamTest {
 
   void ClickPicture() { QTest::mouseClick(form->Client(), Qt::LeftButton, {}, QPoint(360, 260)); }
 
-  // Every pixel of the device context: the frame buffer's lower-left 720 x 480 at (0, 20),
-  // the desktop colour everywhere else.
+  // Every pixel of the device context: the frame buffer in the display rectangle at (0, 20), the
+  // desktop colour everywhere else. At the picture's own size exactly; scaled, as Qt's smooth
+  // scaling makes it, within a few levels.
   void ExpectPicture(classBMPAVI& source) {
+    frmMainProbe probe(*form);
     HDC dc = form->hDC();
     const int width = source.biWidth(), height = source.biHeight();
-    const size_t stride = static_cast<size_t>(DibStride(width, 24));
+    const int shownWidth = probe.lngDispWidth(), shownHeight = probe.lngDispHeight();
     const std::vector<uint8_t>& bits = Peek(source).DIBBits();
+    QImage picture(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        const uint8_t* p = bits.data() + (height - 1 - y) * DibStride(width, 24) + 3 * x;
+        picture.setPixel(x, y, qRgb(p[2], p[1], p[0]));
+      }
+    const bool scaled = shownWidth != width || shownHeight != height;
+    if (scaled)
+      picture =
+          picture.scaled(shownWidth, shownHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const int tolerance = scaled ? 10 : 0;  // Qt weighs a little otherwise near 1:1
     int wrong = 0;
     for (int y = 0; y < dc->height(); ++y)
       for (int x = 0; x < dc->width(); ++x) {
-        uint32_t want = kDesktop;
-        const int row = 499 - y;  // rows from the bottom: row 479 at y = 20
-        if (y >= 20 && x < 720 && x < width && row < height) {
-          const uint8_t* p = bits.data() + row * stride + 3 * x;
-          want = uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
-        }
-        if ((dc->pixel(x, y) & 0xFFFFFF) != want && ++wrong <= 5)
-          ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << std::hex << dc->pixel(x, y)
-                        << ", wanted " << want;
+        const int row = y - 20;  // of the picture, from its top
+        const bool inside = !bits.empty() && row >= 0 && x < shownWidth && row < shownHeight;
+        const QColor want(inside ? picture.pixel(x, row) : QRgb{kDesktop}), got(dc->pixel(x, y));
+        if (std::max({std::abs(got.red() - want.red()), std::abs(got.green() - want.green()),
+                      std::abs(got.blue() - want.blue())}) > tolerance &&
+            ++wrong <= 5)
+          ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << std::hex << got.rgb()
+                        << ", wanted " << want.rgb();
       }
     EXPECT_EQ(wrong, 0);
   }

@@ -79,7 +79,7 @@ TEST_F(Navigation, LoadingShowsFrameZeroInTheWholeFrameView) {
   EXPECT_EQ(probe.intDivLine(), 0);
   EXPECT_EQ(probe.intSepType(), -1);
   EXPECT_EQ(form->ScaleWidth(), 10845);
-  EXPECT_EQ(form->ScaleHeight(), 9620);
+  EXPECT_EQ(form->ScaleHeight(), 9640);  // 20 units a display row, and 20: 481 rows shown
   EXPECT_EQ(Buffer(), testutil::Pattern(720, 481, 0));
   ExpectPicture(*probe.Source());  // cleared, then frame 0 at (0, 20)
 
@@ -219,6 +219,62 @@ TEST_F(Navigation, AFailedLoadKeepsTheVideoAndRepaintsItsFrameWhole) {
   // The next position paints normally again.
   SetValue(6);
   EXPECT_EQ(Buffer(), Separated(720, 480, 3, 1));
+}
+
+// A kept video replaced on disk by a shorter one of another size: after a failed load the range,
+// the position and the display follow the file as reopened. A position the stream does not hold
+// (the old range's) leaves the picture as it was, however often it is visited.
+TEST_F(Navigation, AKeptVideoThatChangedOnDiskIsFollowed) {
+  frmMainProbe probe(*form);
+  probe.Load(MakeClip("kept.avi", 720, 480, 10));
+  probe.Separate60();
+  SetValue(5);
+  MakeClip("kept.avi", 320, 240, 3);
+  probe.Load(PathIn("missing.avi"));
+  EXPECT_EQ(probe.HScroll().Max(), 4);
+  EXPECT_EQ(Value(), 4);
+  EXPECT_EQ(LabelText(), " 4");
+  EXPECT_EQ(Buffer(), testutil::Pattern(320, 240, 2));  // frame 2, whole, as after any restore
+  ExpectPicture(*probe.Source());
+
+  probe.HScroll().SetMax(18);
+  for (int round = 0; round < 3; ++round) {
+    SetValue(3);
+    EXPECT_EQ(Buffer(), Separated(320, 240, 1, 1));
+    SetValue(6);  // frame 3
+    EXPECT_EQ(Buffer(), Separated(320, 240, 1, 1)) << "round " << round;
+  }
+}
+
+// After a load the field shot first comes first: the pictures' word (the H.264 stream is written
+// top first, its file's field description says bottom first; DV's fields are bottom first by its
+// format), else the file's field description. The menu overrides until the next load.
+TEST_F(Navigation, ALoadStartsWithTheFieldShotFirst) {
+  frmMainProbe probe(*form);
+  struct Case {
+    const char* name;
+    std::vector<std::string> codec;
+    int16_t priority;
+  };
+  for (const Case& c :
+       {Case{"dv.avi", {"-c:v", "dvvideo", "-pix_fmt", "yuv411p"}, 0},
+        Case{"tff.avi",
+             {"-c:v", "libx264", "-flags", "+ildct+ilme", "-top", "1", "-field_order", "bb",
+              "-pix_fmt", "yuv420p"},
+             1},
+        Case{"raw-tt.avi", {"-c:v", "rawvideo", "-pix_fmt", "bgr24", "-field_order", "tt"}, 1},
+        Case{"raw-bb.avi", {"-c:v", "rawvideo", "-pix_fmt", "bgr24", "-field_order", "bb"}, 0}}) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(testutil::MakeFfmpegClip(PathIn(c.name), 720, 480, 2, c.codec));
+    probe.Load(PathIn(c.name));
+    EXPECT_EQ(probe.intDivLine(), c.priority);
+    probe.Separate60();
+    EXPECT_EQ(probe.intSepType(), c.priority);  // position 0 shows the first field
+  }
+  probe.Even();
+  EXPECT_EQ(probe.intDivLine(), 0);
+  probe.Load(PathIn("tff.avi"));
+  EXPECT_EQ(probe.intDivLine(), 1);
 }
 
 TEST_F(Navigation, APreviousVideoThatHasGoneLeavesTheStartUpState) {

@@ -1,4 +1,5 @@
 // dovrel-grab: the viewer's picture at a scroll position, written as a BMP file without a window.
+// Without --priority, the field the video shot first comes first, as the viewer starts.
 //   dovrel-grab FILE.avi POSITION OUT.bmp [--view 1/30|1/60] [--priority even|odd]
 //   dovrel-grab FILE.avi --all OUTDIR [--view ...] [--priority ...]
 //   dovrel-grab FILE.avi --info
@@ -40,6 +41,19 @@ std::string FourCCText(uint32_t v) {
   return s;
 }
 
+const char* FieldOrderText(AviFieldOrder order) {
+  switch (order) {
+    case AviFieldOrder::kProgressive:
+      return "progressive";
+    case AviFieldOrder::kTopFirst:
+      return "top first";
+    case AviFieldOrder::kBottomFirst:
+      return "bottom first";
+    default:
+      return "unknown";
+  }
+}
+
 bool ParsePosition(const std::string& text, long* out) {
   if (text.empty()) return false;
   char* end = nullptr;
@@ -69,7 +83,7 @@ void Fetch(classBMPAVI& source, int32_t position, bool whole, int16_t priority) 
 int main(int argc, char** argv) {
   std::vector<std::string> plain;
   bool whole = true, info = false;
-  int16_t priority = 0;
+  int16_t priority = -1;  // none given: the video's own
   std::string allDir;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -110,10 +124,13 @@ int main(int argc, char** argv) {
     const AVISTREAMINFO si = source.StreamInfo();
     const int32_t frames = source.FrameCount();
     const uint32_t tag = si.biCompression > BI_BITFIELDS ? si.biCompression : si.fccHandler;
-    std::printf("width %d\nheight %d\nframes %d\ncodec %s%s\n", source.biWidth(), source.biHeight(),
-                frames, si.szName, tag ? (" (" + FourCCText(tag) + ")").c_str() : "");
+    std::printf("width %d\nheight %d\nframes %d\ncodec %s%s\nfield order %s\n", source.biWidth(),
+                source.biHeight(), frames, si.szName,
+                tag ? (" (" + FourCCText(tag) + ")").c_str() : "",
+                FieldOrderText(source.FieldOrder()));
     return 0;
   }
+  if (priority < 0) priority = PriorityOfFieldOrder(source.FieldOrder());
 
   const int32_t last = LastPosition(source.GetFrameMax(), whole);  // as the window's range
   if (single) {

@@ -72,7 +72,8 @@ class HScrollBar {
   int16_t LargeChange() const { return 1; }
   bool Enabled() const;
   void SetEnabled(bool enabled);
-  void SetFocus();  // the keys then move it
+  void SetFocus();                                                 // the keys then move it
+  void Move(int32_t x, int32_t y, int32_t width, int32_t height);  // client-area pixels
 
   void OnChange(std::function<void()> handler);
   void OnScroll(std::function<void()> handler);

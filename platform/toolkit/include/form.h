@@ -108,6 +108,15 @@ class Form {
   QWidget* Client() const;  // the client area, parent of the controls
   int32_t ClientWidth() const;
   int32_t ClientHeight() const;
+  // The largest client area the window can have on the screen it is on: the screen's area less
+  // the task bars, the window's frame and its menu bar. Logical pixels, as everything here.
+  struct Extent {
+    int32_t width = 0, height = 0;
+  };
+  Extent AvailableClientArea() const;
+  // Sizes the shown window so that its client area is width x height, and moves it where it
+  // would then reach past its screen's area. Controls keep their places.
+  void SetClientSize(int32_t width, int32_t height);
 
   // Controls, in creation order; they stay where they are put when the window is resized.
   // Labels and lines are drawn on the window itself, so the other controls lie above every one
