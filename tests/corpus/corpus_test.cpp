@@ -118,13 +118,14 @@ TEST(Corpus, EveryFileHasItsOutcome) {
       classBMPAVI source;
       const int16_t failed = source.GetEnable(path);
       if (e.outcome == "opens") {
-        ASSERT_EQ(failed, kFalse) << (shown.messages().empty() ? "" : shown.messages()[0]);
+        EXPECT_EQ(failed, kFalse) << (shown.messages().empty() ? "" : shown.messages()[0]);
+        if (failed != kFalse) continue;  // on to the next file: every one that fails is named
         EXPECT_TRUE(shown.messages().empty());
         const std::vector<bool> decoding = DecodingPositions(path);
         CheckOpened(source, e, decoding);
         EXPECT_EQ(std::count(decoding.begin(), decoding.end(), true), e.decodes);
       } else {
-        ASSERT_TRUE(e.outcome == "stream" || e.outcome == "decoder") << e.outcome;
+        EXPECT_TRUE(e.outcome == "stream" || e.outcome == "decoder") << e.outcome;
         EXPECT_EQ(failed, kTrue);
         EXPECT_EQ(shown.messages(),
                   std::vector<std::string>{e.outcome == "stream" ? kMsgNoStream : kMsgNoDecoder});

@@ -83,5 +83,7 @@ TEST(CodecSurvey, EveryEncoderOfFfmpegThatWritesAviShowsWhatFfmpegDecodes) {
       "codec survey: %d files, %d open, %d match ffmpeg, %d refused as nothing decodes "
       "them; encoders missing:%s\n",
       made, opened, matched, refused, skipped.empty() ? " none" : skipped.c_str());
+  // Debian 12's ffmpeg 5.1 writes 119: a machine whose ffmpeg lacks encoders checks too little.
+  EXPECT_GE(made, 115) << "too few encoders; missing:" << skipped;
   EXPECT_TRUE(faults.empty()) << "not as ffmpeg:" << faults;
 }

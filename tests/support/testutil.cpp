@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -112,6 +113,35 @@ RunResult RunProgram(const std::vector<std::string>& argv, int timeoutSeconds) {
   result.out = text(outPath);
   result.err = text(errPath);
   return result;
+}
+
+bool AsUnprivilegedUser(const std::function<void()>& body) {
+  if (::geteuid() != 0) {
+    body();
+    return true;
+  }
+  constexpr uid_t kNobody = 65534;
+  const auto failures = [] {
+    return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+  };
+  const int before = failures();
+  std::fflush(nullptr);  // nothing buffered is printed twice
+  const pid_t pid = ::fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+      ::_exit(3);
+    body();
+    std::fflush(nullptr);
+    ::_exit(failures() > before ? 1 : 0);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 3) return false;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "as user nobody: the failures above (status " << status << ")";
+  return true;
 }
 
 ::testing::AssertionResult Ffmpeg(const std::vector<std::string>& args) {

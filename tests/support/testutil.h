@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,12 @@ struct RunResult {
 };
 // Runs a program with no standard input, capturing both outputs; killed after the timeout.
 RunResult RunProgram(const std::vector<std::string>& argv, int timeoutSeconds = 60);
+
+// Runs `body` as the unprivileged user nobody (65534), for checks root would pass whatever the
+// permission bits: when this process is root, in a child that drops root first, whose failures
+// print there and fail the test here; otherwise in this process. The files it touches must be
+// reachable by that user. False when root could not be dropped and nothing ran.
+bool AsUnprivilegedUser(const std::function<void()>& body);
 
 // ffmpeg with -nostdin -y and errors only. A test that needs it fails when it is missing.
 ::testing::AssertionResult Ffmpeg(const std::vector<std::string>& args);

@@ -8,6 +8,7 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QTranslator>
+#include <cstdio>
 
 #include "checked.h"
 #include "commdlg.h"
@@ -52,6 +53,7 @@ Shown WhileShown(const std::function<void()>& show) {
 TEST_F(MainWindow, BoxesAndTheSaveDialogAreCentredOverTheWindowOnItsScreen) {
   QWidget* window = form->hWnd();
   QScreen* screen = QGuiApplication::screens().back();  // the second, where there are two
+  std::printf("screens: %d\n", static_cast<int>(QGuiApplication::screens().size()));
   window->setScreen(screen);
   window->move(screen->availableGeometry().topLeft() + QPoint(60, 50));
   QCoreApplication::processEvents();
