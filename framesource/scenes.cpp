@@ -6,9 +6,11 @@
 namespace {
 // Each round follows one stretch of continuous times; a round ends at a jump (the answer) or at
 // a frame that continues the recording after frames without a time, or after the clock drifted
-// from where the round began, where the next round begins. Past this many, a capture of
-// damaged frames is answered with the frame the last round stopped at.
-constexpr int kMaxRounds = 64;
+// from where the round began, where the next round begins. A round reads a few dozen frames; a
+// capture of damaged frames that needs more rounds than these, or more reads, is answered with
+// the frame the last round stopped at.
+constexpr int kMaxRounds = 16;
+constexpr size_t kMaxReadsPerCall = 256;
 }  // namespace
 
 SceneSearch::SceneSearch(int32_t frames, int64_t rateNum, int64_t rateDen, TimeOf timeOf)
@@ -85,7 +87,7 @@ std::optional<SceneSearch::Stamp> SceneSearch::FirstTimedAtOrAfter(int32_t frame
 
 int32_t SceneSearch::StartAfter(Stamp anchor) {
   int32_t found = -1;
-  for (int round = 0; round < kMaxRounds; ++round) {
+  for (int round = 0; round < kMaxRounds && seen_.size() < kMaxReadsPerCall; ++round) {
     auto continues = [&](int32_t f, Stamp* out) {
       auto t = At(f);
       if (!t || !Continuous(anchor, {f, *t})) return false;
@@ -114,7 +116,7 @@ int32_t SceneSearch::StartAfter(Stamp anchor) {
 
 int32_t SceneSearch::StartOf(Stamp anchor) {
   int32_t found = anchor.frame;
-  for (int round = 0; round < kMaxRounds; ++round) {
+  for (int round = 0; round < kMaxRounds && seen_.size() < kMaxReadsPerCall; ++round) {
     auto continues = [&](int32_t f, Stamp* out) {
       auto t = At(f);
       if (!t || !Continuous({f, *t}, anchor)) return false;
