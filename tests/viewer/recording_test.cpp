@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QScrollBar>
 
 #include "commdlg.h"
 #include "mainwindow.h"
@@ -35,6 +36,10 @@ TEST_F(MainWindow, StatusLineAndSceneCommandsFollowTheRecording) {
   }
   EXPECT_EQ(probe.Status().Caption(), " 1999/12/31 23:59:58  00:12:34;25");
   EXPECT_TRUE(status->isVisible());
+  form->hWnd()->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form->hWnd()));
+  QTest::keyClick(probe.HScroll().Widget(), Qt::Key_P);  // the key, with the scroll bar focused
+  EXPECT_EQ(probe.HScroll().Value(), 12);
   probe.Separate60();  // the first field's position of each scene's first frame
   probe.NextScene().Action()->trigger();
   EXPECT_EQ(probe.HScroll().Value(), 4);
