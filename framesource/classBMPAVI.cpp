@@ -8,6 +8,7 @@
 
 #include "checked.h"
 #include "msgbox.h"
+#include "pngfile.h"
 
 classBMPAVI::classBMPAVI() = default;  // bih starts as the request: 24-bit BI_RGB, size 0 x 0
 
@@ -109,6 +110,7 @@ int16_t classBMPAVI::OpenAVI(const OpenProgress& progress) {
     bfh.bfOffBits = 54;
     lngHeight = bih.biHeight;
     lngWidth = bih.biWidth;
+    FindRecordingTimes();
     return kFalse;
   } catch (const std::bad_alloc&) {
     MsgBox(kMsgNoDecoder);  // no room for the picture: as good as no decompressor
@@ -134,12 +136,55 @@ void classBMPAVI::CloseAVI() {
     pAVIFile = nullptr;
   }
   lpPackedDIB = nullptr;
+  scenes.reset();
+  blnDv = false;
   // Only a use that was begun is ended, so that an instance that never opened, or closes
   // twice, leaves the library's count as it found it.
   if (blnInUse) {
     AVIFileExit();
     blnInUse = false;
   }
+}
+
+namespace {
+// No DV frame is larger (DVCPRO HD, 1080 lines at 50 fields): a larger packet is not read for
+// its packs.
+constexpr int32_t kMaxDvFrameBytes = 576000;
+}  // namespace
+
+DvRecording classBMPAVI::RecordingOf(int32_t frame) {
+  if (!pAVIStream) return {};
+  int32_t bytes = 0;
+  if (AVIStreamRead(pAVIStream, frame, 1, nullptr, 0, &bytes, nullptr) != AVIERR_OK || bytes <= 0 ||
+      bytes > kMaxDvFrameBytes)
+    return {};
+  try {
+    if (bytPacket.size() < static_cast<size_t>(bytes)) bytPacket.resize(static_cast<size_t>(bytes));
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+  if (AVIStreamRead(pAVIStream, frame, 1, bytPacket.data(), bytes, &bytes, nullptr) != AVIERR_OK)
+    return {};
+  return ParseDvPacks(bytPacket.data(), static_cast<size_t>(bytes));
+}
+
+// A DV video has recording times when any of its frames has one; the frames per second the
+// search counts with are those of the DV system, whatever the container says.
+void classBMPAVI::FindRecordingTimes() try {
+  scenes.reset();
+  const DvRecording first = RecordingOf(0);
+  blnDv = first.dv;
+  if (!first.dv) return;
+  auto search =
+      std::make_unique<SceneSearch>(FrameCount(), first.pal ? 25 : 30000, first.pal ? 1 : 1001,
+                                    [this](int32_t frame) -> std::optional<int64_t> {
+                                      const DvRecording r = RecordingOf(frame);
+                                      if (!r.recorded) return std::nullopt;
+                                      return r.recorded->Seconds();
+                                    });
+  if (search->Next(-1) >= 0) scenes = std::move(search);
+} catch (const std::bad_alloc&) {
+  scenes.reset();  // the picture is there: only the scene commands go without
 }
 
 int32_t classBMPAVI::GetFrameMax() {
@@ -237,4 +282,17 @@ int16_t classBMPAVI::WriteToBMPFile(const std::string& strFileName) {
                                {bytDIBBits.data(), bytDIBBits.size()}},
                               pAVIFile ? aviFile : FileId{});
   return ok ? kTrue : kFalse;
+}
+
+int16_t classBMPAVI::WriteToPNGFile(const std::string& strFileName) {
+  if (bytInfoHeader.size() != 40 || strFileName.empty()) return kFalse;  // no picture to save
+  const int64_t rows = std::abs(int64_t{bih.biHeight});
+  if (static_cast<int64_t>(bytDIBBits.size()) < DibStride(bih.biWidth, 24) * rows) return kFalse;
+  std::vector<uint8_t> png;
+  if (!EncodePng(bih.biWidth, static_cast<int32_t>(rows), bytDIBBits.data(),
+                 DibStride(bih.biWidth, 24), &png))
+    return kFalse;
+  return ReplaceFile(strFileName, {{png.data(), png.size()}}, pAVIFile ? aviFile : FileId{})
+             ? kTrue
+             : kFalse;
 }

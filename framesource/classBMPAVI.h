@@ -8,11 +8,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "dvpacks.h"
 #include "fileio.h"
 #include "mdlHeadder.h"
+#include "scenes.h"
 
 inline constexpr int16_t kTrue = -1;
 inline constexpr int16_t kFalse = 0;
@@ -61,6 +64,24 @@ class classBMPAVI {
   // True (-1) when the buffer was written in full to strFileName, False (0) when any step
   // failed; an existing file is then left as it was. The open video itself is never replaced.
   int16_t WriteToBMPFile(const std::string& strFileName);
+  // The same picture as a lossless 24-bit PNG file, replaced as safely as the BMP.
+  int16_t WriteToPNGFile(const std::string& strFileName);
+  // The buffer as saved: biHeight rows of biWidth BGR pixels, bottom row first, rows padded to 4
+  // bytes. Empty before the first open.
+  const std::vector<uint8_t>& Pixels() const { return bytDIBBits; }
+
+  // What a frame's DV packs say of its recording, read from its packet's bytes without a decode;
+  // nothing for a frame outside the stream or a video that is not DV.
+  DvRecording RecordingOf(int32_t frame);
+  // Whether the open video is DV: its frames' packs are worth reading.
+  bool IsDv() const { return blnDv; }
+  // Whether the open video carries recording times, so that scenes can be found in it.
+  bool HasRecordingTimes() const { return scenes != nullptr; }
+  // The first frame of the next scene after a frame, of the last scene that starts before it;
+  // -1 when there is none or the video has no recording times.
+  int32_t NextScene(int32_t frame) { return scenes ? scenes->Next(frame) : -1; }
+  int32_t PreviousScene(int32_t frame) { return scenes ? scenes->Previous(frame) : -1; }
+
   // Copies every row of the field starting at buffer row intSeparateType onto the row above.
   int16_t SeparateDIB(int16_t intSeparateType);
   // Paints the lower-left WidthDC x HeightDC of the frame at (XDest, YDest); scan lines painted.
@@ -77,6 +98,7 @@ class classBMPAVI {
 
   int16_t OpenAVI(const OpenProgress& progress);
   void CloseAVI();
+  void FindRecordingTimes();
 
   PAVIFILE pAVIFile = nullptr;
   PAVISTREAM pAVIStream = nullptr;
@@ -87,13 +109,16 @@ class classBMPAVI {
   std::vector<uint8_t> bytInfoHeader;    // 40 bytes of frame 0's header
   BITMAPINFOHEADER bih;                  // the request, then frame 0's header
   BITMAPFILEHEADER bfh;
-  int32_t lngLine = 0;    // SeparateDIB: current buffer row
-  int32_t lngSrcPos = 0;  // SeparateDIB: byte offset of the source row
-  int32_t lngDstPos = 0;  // SeparateDIB: byte offset of the destination row
-  int32_t lngHeight = 0;  // rows, from bih at open
-  int32_t lngWidth = 0;   // pixels, from bih at open
-  bool blnInUse = false;  // one library use begun and not yet ended
-  bool blnCancelled = false;
-  bool blnFetched = false;  // the last GetDIBAVI replaced the buffer
-  FileId aviFile;           // the open video's file, which no save may replace
+  int32_t lngLine = 0;                  // SeparateDIB: current buffer row
+  int32_t lngSrcPos = 0;                // SeparateDIB: byte offset of the source row
+  int32_t lngDstPos = 0;                // SeparateDIB: byte offset of the destination row
+  int32_t lngHeight = 0;                // rows, from bih at open
+  int32_t lngWidth = 0;                 // pixels, from bih at open
+  bool blnInUse = false;                // one library use begun and not yet ended
+  bool blnCancelled = false;            // the last open was cancelled by the caller
+  bool blnFetched = false;              // the last GetDIBAVI replaced the buffer
+  FileId aviFile;                       // the open video's file, which no save may replace
+  std::vector<uint8_t> bytPacket;       // RecordingOf: the packet last read
+  std::unique_ptr<SceneSearch> scenes;  // while a video with recording times is open
+  bool blnDv = false;                   // frame 0 of the open video is a DV frame
 };

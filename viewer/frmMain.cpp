@@ -23,6 +23,7 @@ constexpr const char* kMsgCancelled = "キャンセルされました";
 constexpr const char* kMsgIndexing = "インデックスを作成しています…";
 constexpr const char* kCaptionCancel = "キャンセル";
 constexpr const char* kMsgSaveFailed = "BMPファイルを保存できませんでした。";
+constexpr const char* kMsgSavePngFailed = "PNGファイルを保存できませんでした。";
 // Only a damaged index has more frames than 32-bit field positions can number.
 constexpr const char* kMsgLimit60 =
     "フレーム数が1073741824を超えているため、1/60では最初の1073741824フレームまでを表示します。";
@@ -32,7 +33,8 @@ constexpr const char* kMsgLimit60 =
 constexpr std::array<const char*, 15> kVideoExtensions = {".avi", ".dv",   ".dif", ".mov", ".mp4",
                                                           ".mpg", ".mpeg", ".vob", ".mod", ".ts",
                                                           ".m2t", ".m2ts", ".mts", ".tod", ".mkv"};
-constexpr char kBmpFilter[] = "Bitmap File(*.bmp)\0*.bmp\0";
+// BMP first, the one chosen when the dialog opens; PNG beside it.
+constexpr char kSaveFilter[] = "Bitmap File(*.bmp)\0*.bmp\0PNG ファイル (*.png)\0*.png\0";
 constexpr uint32_t kDialogFlags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;  // 2052
 // A path as long as the file system allows: a 256-byte buffer would turn a long UTF-8 path
 // into a cancel.
@@ -77,11 +79,11 @@ struct DialogRecord {
   std::string initialDir = tk::App::Path();
   OPENFILENAME ofn;
 
-  DialogRecord(HWND owner, const char* filter, const char* title) {
+  DialogRecord(HWND owner, const char* filter, const char* title, uint32_t filterIndex) {
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = owner;
     ofn.lpstrFilter = filter;
-    ofn.nFilterIndex = 2;
+    ofn.nFilterIndex = filterIndex;
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = static_cast<uint32_t>(file.size());
     ofn.lpstrFileTitle = fileTitle.data();
@@ -102,6 +104,15 @@ frmMain::frmMain() : tk::Form(kClientWidth, kClientHeight) {
                 12);
   Label.SetBackColor(kWindowColor);
   Label.SetForeColor(kWindowTextColor);
+  Status.SetFont({"Times New Roman", "Liberation Serif", "Tinos", "Nimbus Roman", "DejaVu Serif"},
+                 12);
+  Status.SetAlignment(tk::Label::Alignment::kLeft);
+  Status.SetBackColor(kWindowColor);
+  Status.SetForeColor(kWindowTextColor);
+  Status.SetVisible(false);
+  CopyFileMenu.SetShortcut("Ctrl+C");
+  NextSceneMenu.SetShortcut("N");
+  PrevSceneMenu.SetShortcut("P");
 
   OnLoad([this] { Form_Load(); });
   OnActivate([this] { Form_Activate(); });
@@ -114,6 +125,9 @@ frmMain::frmMain() : tk::Form(kClientWidth, kClientHeight) {
   HScroll.OnScroll([this] { HScroll_Scroll(); });
   OpenFileMenu.OnClick([this] { OpenFileMenu_Click(); });
   SaveFileManu.OnClick([this] { SaveFileManu_Click(); });
+  CopyFileMenu.OnClick([this] { CopyFileMenu_Click(); });
+  NextSceneMenu.OnClick([this] { NextSceneMenu_Click(); });
+  PrevSceneMenu.OnClick([this] { PrevSceneMenu_Click(); });
   QuitFileMenu.OnClick([this] { QuitFileMenu_Click(); });
   Separate30Menu.OnClick([this] { Separate30Menu_Click(); });
   Separate60Menu.OnClick([this] { Separate60Menu_Click(); });
@@ -140,6 +154,10 @@ void frmMain::UpdateCommands() {
   const bool loaded = !strAVIFile.empty();
   DivMenu.SetEnabled(loaded && bln30Mode == kFalse);
   SaveFileManu.SetEnabled(loaded);
+  CopyFileMenu.SetEnabled(loaded);
+  const bool scenes = loaded && objBMPAVI && objBMPAVI->HasRecordingTimes();
+  NextSceneMenu.SetEnabled(scenes);
+  PrevSceneMenu.SetEnabled(scenes);
   SeparateMenu.SetEnabled(loaded);
   HScroll.SetEnabled(loaded);
 }
@@ -206,9 +224,11 @@ void frmMain::LoadAVI() {
     // past the new range moves to its end, which paints it.
     if (objBMPAVI->biWidth() != lngFitWidth || objBMPAVI->biHeight() != lngFitHeight)
       FitToPicture();
+    UpdateCommands();  // it may have gained or lost its recording times
     const int32_t last = LastPosition(objBMPAVI->GetFrameMax(), bln30Mode != kFalse);
     if (HScroll.Max() != last) HScroll.SetMax(last);
     objBMPAVI->GetDIBAVI(lngFrameNo);
+    ShowRecording();
     ShowDIB();
     return;
   }
@@ -230,15 +250,17 @@ void frmMain::LoadAVI() {
   HScroll.SetFocus();
 }
 
-// The display rectangle is the frame's size where the screen the window is on has room for it,
-// else the largest of the frame's shape that fits. The client area holds it at (0, 20), and is
-// as large as at creation at least, unless the screen is smaller than that too.
+// The display rectangle is the frame's size where the screen the window is on has room for it
+// and the status line below it, else the largest of the frame's shape that fits. The client area
+// holds it at (0, 20) with the status line under it, and is as large as at creation at least,
+// unless the screen is smaller than that too.
 void frmMain::FitToPicture() {
   lngFitWidth = objBMPAVI->biWidth();
   lngFitHeight = objBMPAVI->biHeight();
   const Extent room = AvailableClientArea();
   const int64_t width = lngFitWidth, height = lngFitHeight;
-  const int64_t roomWidth = room.width, roomHeight = std::max(room.height - kPictureY, 1);
+  const int64_t roomWidth = room.width,
+                roomHeight = std::max(room.height - kPictureY - kStatusHeight, 1);
   if (width <= roomWidth && height <= roomHeight) {
     lngDispWidth = lngFitWidth;
     lngDispHeight = lngFitHeight;
@@ -251,8 +273,9 @@ void frmMain::FitToPicture() {
   }
   const int32_t clientWidth = std::min(std::max(kClientWidth, lngDispWidth), room.width);
   const int32_t clientHeight =
-      std::min(std::max(kClientHeight, kPictureY + lngDispHeight), room.height);
+      std::min(std::max(kClientHeight, kPictureY + lngDispHeight + kStatusHeight), room.height);
   SetClientSize(clientWidth, clientHeight);
+  Status.Move(kPictureX, kPictureY + lngDispHeight, clientWidth, kStatusHeight);
   HScroll.Move(kHScrollPlace.x, kHScrollPlace.y,
                std::max(clientWidth - kHScrollPlace.x - kHScrollRightGap, kHScrollPlace.height),
                kHScrollPlace.height);
@@ -263,7 +286,16 @@ void frmMain::ReturnToStartUp() {
   SetCaption("Dovrel  ");
   UpdateCommands();
   Label.SetCaption("");
+  ShowRecording();
   Cls();
+}
+
+void frmMain::ShowRecording() {
+  std::string text;
+  if (!strAVIFile.empty() && objBMPAVI->IsDv())
+    text = RecordingText(objBMPAVI->RecordingOf(lngFrameNo));
+  Status.SetCaption(text.empty() ? "" : " " + text);
+  Status.SetVisible(!text.empty());
 }
 
 // ---- Frame navigation and the two views ---------------------------------------------------------
@@ -287,6 +319,7 @@ void frmMain::PaintPosition() {
   objBMPAVI->GetDIBAVI(lngFrameNo);
   // A buffer the fetch left as it was is separated already: again would shift its lines.
   if (bln30Mode == kFalse && objBMPAVI->Fetched()) objBMPAVI->SeparateDIB(intSepType);
+  ShowRecording();
   PaintPicture();
 }
 
@@ -296,6 +329,25 @@ int32_t frmMain::GetFrameNo() {
 
 int16_t frmMain::GetSeparateType() {
   return SeparateTypeOfPosition(HScroll.Value(), bln30Mode != kFalse, intDivLine);
+}
+
+// Scenes are found from a few frames' packets, wherever the next one is; on a slow disk that
+// may take a moment, under the busy cursor. Where no scene lies that way, nothing moves.
+void frmMain::NextSceneMenu_Click() {
+  const tk::BusyCursor busy;
+  GoToFrame(objBMPAVI->NextScene(GetFrameNo()));
+}
+
+void frmMain::PrevSceneMenu_Click() {
+  const tk::BusyCursor busy;
+  GoToFrame(objBMPAVI->PreviousScene(GetFrameNo()));
+}
+
+// The scroll bar moves there and its change event shows the frame, as for any position.
+void frmMain::GoToFrame(int32_t frame) {
+  if (frame < 0 || (bln30Mode == kFalse && frame > kFieldFrameMax)) return;
+  const int32_t position = bln30Mode != kFalse ? frame : 2 * frame;
+  if (position <= HScroll.Max()) HScroll.SetValue(position);
 }
 
 void frmMain::Separate30Menu_Click() {
@@ -332,8 +384,8 @@ void frmMain::EvenDivMenu_Click() {
 
 void frmMain::OpenFileMenu_Click() {
   strOpenFile.clear();
-  DialogRecord record(hWnd(), OpenFilter().c_str(), "AVIファイルを選択");
-  record.ofn.nFilterIndex = 1;  // the videos, not every file
+  DialogRecord record(hWnd(), OpenFilter().c_str(), "AVIファイルを選択",
+                      1);  // the videos, not every file
   if (CInt(GetOpenFileNameA(&record.ofn)) <= 0) {
     MsgBox(kMsgCancelled);
     return;
@@ -343,13 +395,22 @@ void frmMain::OpenFileMenu_Click() {
 }
 
 void frmMain::SaveFileManu_Click() {
-  DialogRecord record(nullptr, kBmpFilter, nullptr);
+  DialogRecord record(nullptr, kSaveFilter, nullptr, 1);
   if (CInt(GetSaveFileNameA(&record.ofn)) > 0) {
     const std::string name = record.Path();  // used as returned: the blanks serve the test only
-    const std::string fileName = EndsWith(name, ".bmp") ? name : name + ".bmp";
-    if (objBMPAVI->WriteToBMPFile(fileName) != kTrue) MsgBox(kMsgSaveFailed);
+    if (EndsWith(name, ".png")) {
+      if (objBMPAVI->WriteToPNGFile(name) != kTrue) MsgBox(kMsgSavePngFailed);
+    } else {
+      const std::string fileName = EndsWith(name, ".bmp") ? name : name + ".bmp";
+      if (objBMPAVI->WriteToBMPFile(fileName) != kTrue) MsgBox(kMsgSaveFailed);
+    }
   }
   ShowDIB();
+}
+
+// The picture on screen, as a save would write it, on the clipboard as an image.
+void frmMain::CopyFileMenu_Click() {
+  tk::SetClipboardPicture(objBMPAVI->biWidth(), objBMPAVI->biHeight(), objBMPAVI->Pixels());
 }
 
 // A dropped file whose trimmed name ends in a video's extension (any case) is loaded; anything

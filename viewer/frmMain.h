@@ -1,5 +1,6 @@
 // The main window: position label and scroll bar along the top, the picture at (0, 20) in a
-// display rectangle of the picture's size (scaled down where the screen is smaller), four menus. It
+// display rectangle of the picture's size (scaled down where the screen is smaller), a status line
+// below it with a DV frame's recording date, time and time code, four menus. It
 // owns the program's one frame source from start-up until the program ends; quitting or closing
 // releases it and ends the program.
 #pragma once
@@ -27,10 +28,14 @@ class frmMain : public tk::Form {
   tk::Menu& FileManu = AddMenu(" ﾌｧｲﾙ(F)");
   tk::Menu& OpenFileMenu = FileManu.AddItem(" AVIを開く(O)");
   tk::Menu& SaveFileManu = FileManu.AddItem(" BMPを保存(S)");
+  tk::Menu& CopyFileMenu = FileManu.AddItem(" ｺﾋﾟｰ(C)");
   tk::Menu& QuitFileMenu = FileManu.AddItem(" 終了(Q)");
   tk::Menu& SeparateMenu = AddMenu(" ﾌﾚｰﾑﾚｰﾄ(S)");
   tk::Menu& Separate30Menu = SeparateMenu.AddItem("1/30(3)");
   tk::Menu& Separate60Menu = SeparateMenu.AddItem("1/60(6)");
+  // After a line: where the views end and stepping by scenes begins.
+  tk::Menu& NextSceneMenu = (SeparateMenu.AddSeparator(), SeparateMenu.AddItem("次のシーン(N)"));
+  tk::Menu& PrevSceneMenu = SeparateMenu.AddItem("前のシーン(P)");
   tk::Menu& DivMenu = AddMenu(" 分離優先行(D)");
   tk::Menu& OddDivMenu = DivMenu.AddItem("奇数行(O)");
   tk::Menu& EvenDivMenu = DivMenu.AddItem("偶数行(E)");
@@ -48,6 +53,8 @@ class frmMain : public tk::Form {
   // The picture's top-left corner, below the two controls.
   static constexpr int32_t kPictureX = 0;
   static constexpr int32_t kPictureY = 20;
+  // The status line's height, below the picture: one line of the label's font.
+  static constexpr int32_t kStatusHeight = 19;
   // The scroll bar stretches with the client area a load fits, this far from its right edge.
   static constexpr int32_t kHScrollRightGap = kClientWidth - kHScrollPlace.x - kHScrollPlace.width;
   // The logical scale a load sets: the width of the creation, and per display row (plus one)
@@ -59,6 +66,8 @@ class frmMain : public tk::Form {
   tk::HScrollBar& HScroll =
       AddHScrollBar(kHScrollPlace.x, kHScrollPlace.y, kHScrollPlace.width, kHScrollPlace.height);
   tk::Label& Label = AddLabel(kLabelPlace.x, kLabelPlace.y, kLabelPlace.width, kLabelPlace.height);
+  // Placed below the picture by FitToPicture; hidden while it has nothing to say.
+  tk::Label& Status = AddLabel(kPictureX, kClientHeight, kClientWidth, kStatusHeight);
 
   // State.
   std::string strOpenFile;     // path chosen by the open dialog or a drop: input of loading
@@ -84,7 +93,10 @@ class frmMain : public tk::Form {
   void HScroll_Scroll();
   void OpenFileMenu_Click();
   void SaveFileManu_Click();
+  void CopyFileMenu_Click();
   void QuitFileMenu_Click();
+  void NextSceneMenu_Click();
+  void PrevSceneMenu_Click();
   void Separate30Menu_Click();
   void Separate60Menu_Click();
   void OddDivMenu_Click();
@@ -103,7 +115,11 @@ class frmMain : public tk::Form {
   void PaintPicture();   // the buffer into the display rectangle, scaled where it is smaller
   void FitToPicture();   // the display rectangle and the client area for the loaded frame size
   void ReturnToStartUp();
+  void ShowRecording();           // the status line for the frame fetched last
+  void GoToFrame(int32_t frame);  // the scroll bar to the frame's first position
+
   // Enables the commands that need a video as the state says: all of them while one is loaded
-  // (strAVIFile), the priority menu only in the 1/60 view (bln30Mode). Run after either changes.
+  // (strAVIFile), the priority menu only in the 1/60 view (bln30Mode), the scene commands only
+  // for a video with recording times (the frame source's). Run after any of them changes.
   void UpdateCommands();
 };

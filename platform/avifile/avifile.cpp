@@ -14,6 +14,8 @@
 #include "avicontainer.h"
 #include "decoder.h"
 #include "dib.h"
+#include "packetreader.h"
+#include "track.h"
 
 struct AviFile {
   int refs = 1;
@@ -26,6 +28,9 @@ struct AviStream {
   AviFile* file = nullptr;
   int number = 0;                                      // index among all the file's streams
   AviDecoderError openError = AviDecoderError::kNone;  // of the last AVIStreamGetFrameOpen
+  // For AVIStreamRead, made at its first call: which packet a position shows.
+  std::unique_ptr<PacketReader> reader;
+  std::unique_ptr<Track> track;
   const AviStreamData& data() const { return file->container.streams[number]; }
 };
 
@@ -189,6 +194,35 @@ int32_t AVIStreamLength(PAVISTREAM pavi) {
   if (!pavi) return -1;
   size_t n = pavi->data().chunks.size();
   return n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n);
+}
+
+HRESULT AVIStreamRead(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, void* lpBuffer,
+                      int32_t cbBuffer, int32_t* plBytes, int32_t* plSamples) {
+  if (plBytes) *plBytes = 0;
+  if (plSamples) *plSamples = 0;
+  if (!pavi || lSamples == 0 || lSamples < -1 || cbBuffer < 0) return AVIERR_BADPARAM;
+  try {
+    if (!pavi->track) {
+      auto reader = std::make_unique<PacketReader>(pavi->file->reader, pavi->number);
+      pavi->track = std::make_unique<Track>(pavi->data(), nullptr, *reader);
+      pavi->reader = std::move(reader);
+    }
+    const int32_t packet = pavi->track->PacketOfPosition(lStart);
+    if (packet < 0) return AVIERR_NODATA;
+    const AviChunk chunk = pavi->track->Chunk(packet);
+    const uint32_t size = pavi->reader->Check(chunk);  // 0: a damaged chunk
+    if (size == 0) return AVIERR_FILEREAD;
+    if (plBytes) *plBytes = static_cast<int32_t>(size);
+    if (!lpBuffer) return AVIERR_OK;
+    if (static_cast<uint32_t>(cbBuffer) < size) return AVIERR_BUFFERTOOSMALL;
+    if (!pavi->reader->ReadFront(chunk, static_cast<uint8_t*>(lpBuffer), size))
+      return AVIERR_FILEREAD;
+    if (plSamples) *plSamples = 1;
+    return AVIERR_OK;
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  return AVIERR_MEMORY;
 }
 
 HRESULT AVIStreamInfo(PAVISTREAM pavi, AVISTREAMINFO* psi, int32_t lSize) {

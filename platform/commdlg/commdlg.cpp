@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QShowEvent>
 #include <algorithm>
 #include <cstring>
@@ -82,8 +83,15 @@ std::optional<std::string> ShowQtDialog(const FileDialogRequest& r) {
     dialog.setFileMode((r.flags & OFN_FILEMUSTEXIST) ? QFileDialog::ExistingFile
                                                      : QFileDialog::AnyFile);
     if (!(r.flags & OFN_OVERWRITEPROMPT)) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    // A name typed without an extension takes the chosen type's: "shot" under PNG is shot.png.
+    auto takeSuffix = [&dialog, &r](const QString& filter) {
+      const QRegularExpressionMatch m = QRegularExpression(R"(\*\.(\w+))").match(filter);
+      if (r.save) dialog.setDefaultSuffix(m.hasMatch() ? m.captured(1) : QString());
+    };
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, takeSuffix);
     if (!r.selectedFilter.empty())
       dialog.selectNameFilter(QString::fromUtf8(r.selectedFilter.c_str()));
+    takeSuffix(dialog.selectedNameFilter());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     const QString chosen = dialog.selectedFiles().first();
     if ((r.flags & OFN_PATHMUSTEXIST) && !QFileInfo(chosen).absoluteDir().exists()) {

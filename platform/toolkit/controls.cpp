@@ -6,6 +6,7 @@
 #include <QFontInfo>
 #include <QImage>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -105,6 +106,15 @@ Menu& Menu::AddItem(const std::string& caption) {
   action->setShortcutContext(Qt::WidgetShortcut);  // no shortcut key reaches it
   items_.push_back(std::unique_ptr<Menu>(new Menu(action, caption)));
   return *items_.back();
+}
+
+void Menu::AddSeparator() {
+  menu_->addSeparator();
+}
+
+void Menu::SetShortcut(const std::string& keys) {
+  action_->setShortcut(QKeySequence(QString::fromStdString(keys)));
+  action_->setShortcutContext(Qt::WindowShortcut);
 }
 
 void Menu::OnClick(std::function<void()> handler) {
@@ -318,6 +328,14 @@ void Label::SetForeColor(uint32_t rgb) {
   QPalette palette = label_->palette();
   palette.setColor(QPalette::WindowText, Rgb(rgb));
   label_->setPalette(palette);
+}
+
+void Label::Move(int32_t x, int32_t y, int32_t width, int32_t height) {
+  label_->setGeometry(x, y, width, height);
+}
+
+void Label::SetVisible(bool visible) {
+  label_->setVisible(visible);
 }
 
 // ---- CommandButton ------------------------------------------------------------------------------

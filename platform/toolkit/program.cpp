@@ -5,8 +5,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
 #include <QCursor>
 #include <QIcon>
+#include <QImage>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
@@ -296,6 +298,22 @@ int Application::Run() {
 
 void ShowMessageBox(const std::string& text) {
   ShowBox(QMessageBox::NoIcon, text);
+}
+
+}  // namespace tk
+
+namespace tk {
+
+bool SetClipboardPicture(int32_t width, int32_t height, const std::vector<uint8_t>& pixels) {
+  const int64_t stride = (int64_t{width} * 3 + 3) / 4 * 4;
+  if (width <= 0 || height <= 0 || static_cast<int64_t>(pixels.size()) < stride * height)
+    return false;
+  // The DIB's rows bottom up, its bytes blue first: read as they are, turned the right way up,
+  // and copied, so the clipboard holds its own picture.
+  const QImage dib(pixels.data(), width, height, static_cast<qsizetype>(stride),
+                   QImage::Format_BGR888);
+  QGuiApplication::clipboard()->setImage(dib.mirrored(false, true));
+  return true;
 }
 
 }  // namespace tk

@@ -256,3 +256,32 @@ TEST_F(GrabTest, TheLastPositionsOfALongVideoAndNoneBeyond) {
   EXPECT_EQ(Grab({clip, "40000", out}).exitCode, 2);
   EXPECT_EQ(Grab({clip, "79999", out, "--view", "1/60"}).exitCode, 2);
 }
+
+// The recording of a position, the list of scenes in either view's numbering, and a PNG that
+// ffmpeg decodes to the picture of the BMP written for the same position.
+TEST_F(GrabTest, RecordingScenesAndPng) {
+  const std::string dv = dir_.File("scenes.avi");
+  ASSERT_TRUE(WriteDvSceneClip(dv));
+  RunResult r = Grab({dv, "--info", "40", "--view", "1/60"});  // frame 20
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(r.out.ends_with("\nrecording 1999/12/31 23:59:58  00:12:34;25\n")) << r.out;
+  r = Grab({dv, "--scenes"});
+  EXPECT_EQ(r.out,
+            "2 2003/08/15 14:32:07\n12 2003/08/15 15:40:00\n20 1999/12/31 23:59:58\n"
+            "25 2000/01/01 00:00:00\n");
+  EXPECT_EQ(Grab({dv, "--scenes", "--view", "1/60"}).out.substr(0, 25),
+            "4 2003/08/15 14:32:07\n24 ");
+  EXPECT_EQ(Grab({clip_, "--scenes"}).out, "");  // not DV: no scenes, no error
+
+  for (const char* view : {"1/30", "1/60"}) {
+    const std::string png = dir_.File("out.PNG"), bmp = dir_.File("out.bmp");
+    ASSERT_EQ(Grab({clip_, "3", png, "--view", view}).exitCode, 0);
+    ASSERT_EQ(Grab({clip_, "3", bmp, "--view", view}).exitCode, 0);
+    const std::vector<uint8_t> bmpFile = ReadFile(bmp);
+    const std::vector<std::vector<uint8_t>> decoded = FfmpegFrames(png, kWidth, kHeight);
+    ASSERT_EQ(decoded.size(), 1u);
+    EXPECT_TRUE(SameDib(std::vector<uint8_t>(bmpFile.begin() + 54, bmpFile.end()), decoded[0],
+                        kWidth, kHeight))
+        << view;
+  }
+}

@@ -20,6 +20,8 @@ struct classBMPAVIProbe {
   PAVISTREAM Stream() const { return s.pAVIStream; }
   bool IsOpen() const { return s.pGetFrame != nullptr; }
   int32_t WorkLine() const { return s.lngLine; }  // SeparateDIB's current row, after the call
+  // Frames the scene search has read so far; -1 without recording times.
+  int64_t SceneReads() const { return s.scenes ? s.scenes->Reads() : -1; }
 };
 
 inline classBMPAVIProbe Peek(const classBMPAVI& source) {

@@ -18,6 +18,8 @@
 #include <iterator>
 #include <map>
 
+#include "dvframes.h"
+
 namespace testutil {
 
 TempDir::TempDir() {
@@ -308,6 +310,53 @@ MessageRecorder::MessageRecorder() {
 
 MessageRecorder::~MessageRecorder() {
   SetMessageBoxHandler(std::move(previous_));
+}
+
+}  // namespace testutil
+
+namespace testutil {
+
+::testing::AssertionResult WriteDvSceneClip(const std::string& path, bool truncated) {
+  constexpr size_t kFrame = 120000;
+  const std::string dv = path + ".dv";
+  if (auto made = Ffmpeg({"-f", "lavfi", "-i", "testsrc=size=720x480:rate=30000/1001", "-frames:v",
+                          "30", "-pix_fmt", "yuv411p", "-timecode", "00:12:34;05", "-f", "dv", dv});
+      !made)
+    return made;
+  std::vector<uint8_t> all = ReadFile(dv);
+  std::remove(dv.c_str());
+  if (all.size() != 30 * kFrame) return ::testing::AssertionFailure() << "ffmpeg wrote too little";
+  struct Scene {
+    int first;
+    DvStamp start;
+  };
+  const Scene scenes[] = {{2, {3, 8, 15, 14, 32, 7}},
+                          {12, {3, 8, 15, 15, 40, 0}},
+                          {20, {99, 12, 31, 23, 59, 58}},
+                          {25, {0, 1, 1, 0, 0, 0}}};
+  AviWriterOptions options;
+  options.dvType1 = true;
+  options.width = 720, options.height = 480;
+  AviWriter w(path, AviWriter::DvInfo(std::vector<uint8_t>(all.begin(), all.begin() + kFrame)),
+              options);
+  for (int f = 0; f < 30; ++f) {
+    uint8_t* frame = all.data() + f * kFrame;
+    const Scene* in = nullptr;
+    for (const Scene& s : scenes)
+      if (f >= s.first) in = &s;
+    if (!in || f == 5) {
+      StampDvFrame(frame, kFrame, DvClock::kNone);
+    } else if (f == 14) {
+      StampDvFrame(frame, kFrame, DvClock::kUnset);
+    } else {  // seconds on from the scene's first frame, never past its minute here
+      DvStamp t = in->start;
+      t.second += (f - in->first) * 1001 / 30000;
+      StampDvFrame(frame, kFrame, DvClock::kSet, t);
+    }
+    w.AddFrame(std::vector<uint8_t>(frame, frame + (truncated && f > 0 ? 6 * 80 : kFrame)));
+  }
+  return w.Close() ? ::testing::AssertionSuccess()
+                   : ::testing::AssertionFailure() << "could not write " << path;
 }
 
 }  // namespace testutil

@@ -86,6 +86,13 @@ std::vector<uint8_t> BmpFile(const std::vector<uint8_t>& dib, int width, int hei
 void WritePatternClip(const std::string& path, int width, int height, int frames,
                       AviWriterOptions options = {}, const std::vector<int>& dropped = {});
 
+// A type-1 DV capture of 30 frames of ffmpeg's 525-60 DV, time code from 00:12:34;05, whose
+// recording packs are stamped: none on frames 0, 1 and 5, an unset clock on 14; scenes start at
+// 2 (2003/08/15 14:32:07), 12 (15:40:00: forwards), 20 (1999/12/31 23:59:58: backwards) and 25
+// (2000/01/01 00:00:00: two seconds on); the time rises with the frames within each. Truncated:
+// the frames after the first hold only their first six DIF blocks, where the packs are.
+::testing::AssertionResult WriteDvSceneClip(const std::string& path, bool truncated = false);
+
 // Records what the frame source shows in message boxes while it lives.
 class MessageRecorder {
  public:

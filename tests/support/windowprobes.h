@@ -60,6 +60,11 @@ struct frmMainProbe {
     return {&f.OpenFileMenu,   &f.SaveFileManu, &f.QuitFileMenu, &f.Separate30Menu,
             &f.Separate60Menu, &f.OddDivMenu,   &f.EvenDivMenu,  &f.AboutHelpMenu};
   }
+  // The commands that came later, outside the list above: copy, next and previous scene.
+  tk::Menu& Copy() { return f.CopyFileMenu; }
+  tk::Menu& NextScene() { return f.NextSceneMenu; }
+  tk::Menu& PrevScene() { return f.PrevSceneMenu; }
+  tk::Label& Status() { return f.Status; }
   tk::HScrollBar& HScroll() { return f.HScroll; }
   tk::Label& Label() { return f.Label; }
   classBMPAVI* Source() { return f.objBMPAVI.get(); }

@@ -106,7 +106,8 @@ TEST_F(FileCommands, SaveNamesTheFileAndWritesThePictureOnTheScreen) {
     EXPECT_TRUE(requests[0].save);
     EXPECT_EQ(requests[0].owner, nullptr);
     EXPECT_EQ(requests[0].title, "");
-    EXPECT_EQ(requests[0].nameFilter, "Bitmap File(*.bmp)");
+    EXPECT_EQ(requests[0].nameFilter, "Bitmap File(*.bmp);;PNG ファイル (*.png)");
+    EXPECT_EQ(requests[0].selectedFilter, "Bitmap File(*.bmp)");  // BMP stays the default
     EXPECT_EQ(requests[0].initialDir, tk::App::Path());
     EXPECT_EQ(requests[0].flags, 2052u);
 

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <filesystem>
 #include <memory>
+#include <tuple>
 
 #include "aviwriter.h"
 #include "mainwindow.h"
@@ -47,9 +48,22 @@ TEST_F(MainWindow, StartUpState) {
     EXPECT_TRUE(items[i]->Action()->shortcut().isEmpty());
     EXPECT_FALSE(items[i]->Action()->isCheckable());
   }
-  // The items sit under their bar entries, in order.
-  EXPECT_EQ(probe.BarEntries()[0]->SubMenu()->actions().size(), 3);
-  EXPECT_EQ(probe.BarEntries()[1]->SubMenu()->actions().size(), 2);
+  // The later commands: greyed until a video (with recording times) is there, each with its key.
+  const std::tuple<tk::Menu*, std::string, std::string> later[] = {
+      {&probe.Copy(), " ｺﾋﾟｰ(C)", "Ctrl+C"},
+      {&probe.NextScene(), "次のシーン(N)", "N"},
+      {&probe.PrevScene(), "前のシーン(P)", "P"}};
+  for (const auto& [item, caption, keys] : later) {
+    EXPECT_EQ(item->Action()->text().toStdString(), caption);
+    EXPECT_FALSE(item->Enabled()) << caption;
+    EXPECT_EQ(item->Action()->shortcut().toString().toStdString(), keys);
+  }
+  // The items sit under their bar entries, in order: copy before quitting, the scenes after a
+  // line below the views.
+  EXPECT_EQ(probe.BarEntries()[0]->SubMenu()->actions().size(), 4);
+  EXPECT_EQ(probe.BarEntries()[0]->SubMenu()->actions()[2], probe.Copy().Action());
+  EXPECT_EQ(probe.BarEntries()[1]->SubMenu()->actions().size(), 5);
+  EXPECT_TRUE(probe.BarEntries()[1]->SubMenu()->actions()[2]->isSeparator());
   EXPECT_EQ(probe.BarEntries()[2]->SubMenu()->actions().size(), 2);
   EXPECT_EQ(probe.BarEntries()[3]->SubMenu()->actions().size(), 1);
   EXPECT_EQ(probe.BarEntries()[2]->SubMenu()->actions()[1], items[6]->Action());
@@ -182,12 +196,14 @@ TEST_F(MainWindow, EveryPictureIsShownWholeInAWindowThatFitsItsScreen) {
     const QSize around = window->frameGeometry().size() - form->Client()->size();
     const int roomWidth = screen.width() - around.width();
     const int roomHeight = screen.height() - around.height();
-    const double scale = std::min({1.0, 1.0 * roomWidth / width, (roomHeight - 20.0) / height});
+    // The picture fits with the status line below it.
+    const double scale =
+        std::min({1.0, 1.0 * roomWidth / width, (roomHeight - 20.0 - 19.0) / height});
     const int shownWidth = probe.lngDispWidth(), shownHeight = probe.lngDispHeight();
     EXPECT_NEAR(shownWidth, width * scale, 1.0);
     EXPECT_NEAR(shownHeight, height * scale, 1.0);
     EXPECT_EQ(form->ClientWidth(), std::min(std::max(723, shownWidth), roomWidth));
-    EXPECT_EQ(form->ClientHeight(), std::min(std::max(499, 20 + shownHeight), roomHeight));
+    EXPECT_EQ(form->ClientHeight(), std::min(std::max(499, 20 + shownHeight + 19), roomHeight));
     EXPECT_EQ(probe.HScroll().Widget()->geometry(), QRect(168, 0, form->ClientWidth() - 170, 19));
     ExpectPicture(*probe.Source());
   }

@@ -1,14 +1,18 @@
-// dovrel-grab: the viewer's picture at a scroll position, written as a BMP file without a window.
-// Without --priority, the field the video shot first comes first, as the viewer starts.
-//   dovrel-grab FILE.avi POSITION OUT.bmp [--view 1/30|1/60] [--priority even|odd]
+// dovrel-grab: the viewer's picture at a scroll position, written as a BMP file (a PNG file when
+// the name ends in .png) without a window. Without --priority, the field the video shot first
+// comes first, as the viewer starts. --info describes the stream, and with a position the DV
+// recording date, time and time code of its frame; --scenes lists where each scene starts.
+//   dovrel-grab FILE.avi POSITION OUT.bmp|OUT.png [--view 1/30|1/60] [--priority even|odd]
 //   dovrel-grab FILE.avi --all OUTDIR [--view ...] [--priority ...]
-//   dovrel-grab FILE.avi --info
+//   dovrel-grab FILE.avi --info [POSITION] [--view ...]
+//   dovrel-grab FILE.avi --scenes [--view ...]
 // Exit status: 0 done, 1 the file could not be opened or a picture not written, 2 usage; ended
 // by a signal, as that signal ends a program, with no half-written file left behind.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -22,13 +26,14 @@
 namespace {
 
 int Usage(const char* why) {
-  std::fprintf(
-      stderr,
-      "dovrel-grab: %s\n"
-      "usage: dovrel-grab FILE.avi POSITION OUT.bmp [--view 1/30|1/60] [--priority even|odd]\n"
-      "       dovrel-grab FILE.avi --all OUTDIR [--view 1/30|1/60] [--priority even|odd]\n"
-      "       dovrel-grab FILE.avi --info\n",
-      why);
+  std::fprintf(stderr,
+               "dovrel-grab: %s\n"
+               "usage: dovrel-grab FILE.avi POSITION OUT.bmp|OUT.png [--view 1/30|1/60] "
+               "[--priority even|odd]\n"
+               "       dovrel-grab FILE.avi --all OUTDIR [--view 1/30|1/60] [--priority even|odd]\n"
+               "       dovrel-grab FILE.avi --info [POSITION] [--view 1/30|1/60]\n"
+               "       dovrel-grab FILE.avi --scenes [--view 1/30|1/60]\n",
+               why);
   return 2;
 }
 
@@ -72,6 +77,12 @@ void OnEndingSignal(int sig) {
   raise(sig);  // delivered when this handler returns
 }
 
+bool IsPngName(const std::string& name) {
+  std::string last = name.substr(name.size() - std::min<size_t>(name.size(), 4));
+  for (char& c : last) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return last == ".png";
+}
+
 // The picture of one position, as the viewer paints it.
 void Fetch(classBMPAVI& source, int32_t position, bool whole, int16_t priority) {
   source.GetDIBAVI(FrameOfPosition(position, whole));
@@ -82,7 +93,7 @@ void Fetch(classBMPAVI& source, int32_t position, bool whole, int16_t priority) 
 
 int main(int argc, char** argv) {
   std::vector<std::string> plain;
-  bool whole = true, info = false;
+  bool whole = true, info = false, scenes = false;
   int16_t priority = -1;  // none given: the video's own
   std::string allDir;
   for (int i = 1; i < argc; ++i) {
@@ -99,18 +110,22 @@ int main(int argc, char** argv) {
       allDir = argv[++i];
     } else if (a == "--info") {
       info = true;
+    } else if (a == "--scenes") {
+      scenes = true;
     } else if (a.size() > 1 && a[0] == '-' && a != "-") {
       return Usage(("unknown option " + a).c_str());
     } else {
       plain.push_back(a);
     }
   }
-  const bool single = !info && allDir.empty();
-  if (plain.empty() || (single && plain.size() != 3) || (!single && plain.size() != 1) ||
-      (info && !allDir.empty()))
+  const bool single = !info && !scenes && allDir.empty();
+  const size_t wanted = single ? 3 : info ? plain.size() : 1;  // --info: a position or none
+  if (plain.empty() || plain.size() != wanted || (info && plain.size() > 2) ||
+      int{info} + int{scenes} + int{!allDir.empty()} > 1)
     return Usage("wrong arguments");
   long position = 0;
-  if (single && !ParsePosition(plain[1], &position))
+  const bool positioned = single || plain.size() == 2;
+  if (positioned && !ParsePosition(plain[1], &position))
     return Usage("POSITION must be a number of 0 or more");
 
   struct sigaction ending {};
@@ -120,6 +135,9 @@ int main(int argc, char** argv) {
   classBMPAVI source;
   if (source.GetEnable(plain[0]) != kFalse) return 1;  // the message is already on standard error
 
+  const int32_t last = LastPosition(source.GetFrameMax(), whole);  // as the window's range
+  if (positioned && position > last)
+    return Usage(("POSITION is beyond the last position, " + std::to_string(last)).c_str());
   if (info) {
     const AVISTREAMINFO si = source.StreamInfo();
     const int32_t frames = source.FrameCount();
@@ -128,16 +146,28 @@ int main(int argc, char** argv) {
                 source.biHeight(), frames, si.szName,
                 tag ? (" (" + FourCCText(tag) + ")").c_str() : "",
                 FieldOrderText(source.FieldOrder()));
+    if (positioned) {
+      const std::string text =
+          RecordingText(source.RecordingOf(FrameOfPosition(static_cast<int32_t>(position), whole)));
+      if (!text.empty()) std::printf("recording %s\n", text.c_str());
+    }
+    return 0;
+  }
+  if (scenes) {  // the first position of each scene's first frame, in the view's numbering
+    for (int32_t f = source.NextScene(-1); f >= 0 && (whole || f <= kFieldFrameMax);
+         f = source.NextScene(f)) {
+      const DvRecording r = source.RecordingOf(f);
+      std::printf("%d %s\n", whole ? f : 2 * f,
+                  r.recorded ? DateTimeText(*r.recorded).c_str() : "");
+    }
     return 0;
   }
   if (priority < 0) priority = PriorityOfFieldOrder(source.FieldOrder());
 
-  const int32_t last = LastPosition(source.GetFrameMax(), whole);  // as the window's range
   if (single) {
-    if (position > last)
-      return Usage(("POSITION is beyond the last position, " + std::to_string(last)).c_str());
     Fetch(source, static_cast<int32_t>(position), whole, priority);
-    if (source.WriteToBMPFile(plain[2]) != kTrue) {
+    const bool png = IsPngName(plain[2]);
+    if ((png ? source.WriteToPNGFile(plain[2]) : source.WriteToBMPFile(plain[2])) != kTrue) {
       std::fprintf(stderr, "dovrel-grab: could not write %s\n", plain[2].c_str());
       return 1;
     }

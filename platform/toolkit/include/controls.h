@@ -28,7 +28,11 @@ class Menu {
   Menu& operator=(const Menu&) = delete;
   ~Menu();
 
-  Menu& AddItem(const std::string& caption);    // an item of this menu-bar entry, at the end
+  Menu& AddItem(const std::string& caption);  // an item of this menu-bar entry, at the end
+  void AddSeparator();                        // a line after the items so far
+  // The key that chooses an item from anywhere in its window, e.g. "Ctrl+C" or "N"; shown
+  // beside its caption. Items have none unless given one.
+  void SetShortcut(const std::string& keys);
   void OnClick(std::function<void()> handler);  // item chosen (a bar entry: its menu opens)
 
   const std::string& Caption() const { return caption_; }
@@ -112,6 +116,8 @@ class Label {
   void SetFont(const std::vector<std::string>& faces, double points);
   void SetBackColor(uint32_t rgb);  // 0x00RRGGBB
   void SetForeColor(uint32_t rgb);
+  void Move(int32_t x, int32_t y, int32_t width, int32_t height);  // client-area pixels
+  void SetVisible(bool visible);                                   // shown at creation
 
   QLabel* Widget() const;
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QApplication;
 class QTranslator;
@@ -117,6 +118,12 @@ void HideProgressBox();
 // the program, whatever the user's locale. Returns the installed translator, owned by the
 // application, or null when the translations are not installed (Qt's English texts stay).
 QTranslator* InstallJapaneseTranslations();
+
+// ---- The clipboard -----------------------------------------------------------------------------
+
+// Puts a picture on the system clipboard as an image: height rows of width BGR pixels, bottom row
+// first, each row padded to 4 bytes (a 24-bit DIB's pixels). False when the bytes are fewer.
+bool SetClipboardPicture(int32_t width, int32_t height, const std::vector<uint8_t>& pixels);
 
 // ---- The application object -------------------------------------------------------------------
 
