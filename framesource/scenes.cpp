@@ -35,42 +35,23 @@ bool SceneSearch::Continuous(const Stamp& a, const Stamp& b) const {
   return clock - frames <= rateNum_ && frames - clock <= rateNum_;
 }
 
-// Frames without a time come in runs: from the frame, steps backwards grow until one has a
-// time, then the run's edge lies between that step and the one before.
-std::optional<SceneSearch::Stamp> SceneSearch::LastTimedAtOrBefore(int32_t frame) {
-  frame = std::min(frame, frames_ - 1);
-  if (frame < 0) return std::nullopt;
+// Frames without a time come in runs: from the frame, steps grow until one has a time, then the
+// run's edge lies between that step and the one before. The nearest timed frame from `frame` on in
+// direction dir (-1 or +1): steps that double until one is timed, then bisection between it and the
+// last untimed one seen.
+std::optional<SceneSearch::Stamp> SceneSearch::NearestTimed(int dir, int32_t frame) {
+  const int32_t end = dir < 0 ? 0 : frames_ - 1;                        // the last frame that way
+  frame = dir < 0 ? std::min(frame, frames_ - 1) : std::max(frame, 0);  // may start past an end
+  if (frame < 0 || frame >= frames_) return std::nullopt;
   if (auto t = At(frame)) return Stamp{frame, *t};
   int32_t untimed = frame;
   for (int64_t step = 1;; step *= 2) {
-    const int32_t q = static_cast<int32_t>(std::max<int64_t>(frame - step, 0));
+    const int64_t ahead = frame + dir * step;
+    const int32_t q = static_cast<int32_t>(dir < 0 ? std::max<int64_t>(ahead, end)
+                                                   : std::min<int64_t>(ahead, end));
     if (auto t = At(q)) {
       Stamp timed{q, *t};
-      while (untimed - timed.frame > 1) {
-        const int32_t m = timed.frame + (untimed - timed.frame) / 2;
-        if (auto tm = At(m)) {
-          timed = {m, *tm};
-        } else {
-          untimed = m;
-        }
-      }
-      return timed;
-    }
-    untimed = q;
-    if (q == 0) return std::nullopt;
-  }
-}
-
-std::optional<SceneSearch::Stamp> SceneSearch::FirstTimedAtOrAfter(int32_t frame) {
-  frame = std::max(frame, 0);
-  if (frame >= frames_) return std::nullopt;
-  if (auto t = At(frame)) return Stamp{frame, *t};
-  int32_t untimed = frame;
-  for (int64_t step = 1;; step *= 2) {
-    const int32_t q = static_cast<int32_t>(std::min<int64_t>(frame + step, frames_ - 1));
-    if (auto t = At(q)) {
-      Stamp timed{q, *t};
-      while (timed.frame - untimed > 1) {
+      while (std::abs(untimed - timed.frame) > 1) {
         const int32_t m = untimed + (timed.frame - untimed) / 2;
         if (auto tm = At(m)) {
           timed = {m, *tm};
@@ -81,7 +62,7 @@ std::optional<SceneSearch::Stamp> SceneSearch::FirstTimedAtOrAfter(int32_t frame
       return timed;
     }
     untimed = q;
-    if (q == frames_ - 1) return std::nullopt;
+    if (q == end) return std::nullopt;
   }
 }
 
@@ -105,7 +86,7 @@ int32_t SceneSearch::StartAfter(Stamp anchor) {
       const int32_t m = last.frame + (first - last.frame) / 2;
       if (!continues(m, &last)) first = m;
     }
-    const std::optional<Stamp> next = FirstTimedAtOrAfter(first);
+    const std::optional<Stamp> next = NearestTimed(+1, first);
     if (!next) return -1;
     found = next->frame;
     if (!Continuous(last, *next)) return found;
@@ -135,7 +116,7 @@ int32_t SceneSearch::StartOf(Stamp anchor) {
       if (!continues(m, &first)) last = m;
     }
     found = first.frame;
-    const std::optional<Stamp> before = LastTimedAtOrBefore(last);
+    const std::optional<Stamp> before = NearestTimed(-1, last);
     if (!before || !Continuous(*before, first)) return found;
     anchor = *before;
   }
@@ -145,14 +126,14 @@ int32_t SceneSearch::StartOf(Stamp anchor) {
 int32_t SceneSearch::Next(int32_t frame) {
   seen_.clear();
   if (frame >= frames_ - 1) return -1;
-  if (const std::optional<Stamp> anchor = LastTimedAtOrBefore(frame)) return StartAfter(*anchor);
-  const std::optional<Stamp> first = FirstTimedAtOrAfter(std::max(frame + 1, 0));
+  if (const std::optional<Stamp> anchor = NearestTimed(-1, frame)) return StartAfter(*anchor);
+  const std::optional<Stamp> first = NearestTimed(+1, std::max(frame + 1, 0));
   return first ? first->frame : -1;
 }
 
 int32_t SceneSearch::Previous(int32_t frame) {
   seen_.clear();
   if (frame <= 0) return -1;
-  const std::optional<Stamp> anchor = LastTimedAtOrBefore(frame - 1);
+  const std::optional<Stamp> anchor = NearestTimed(-1, frame - 1);
   return anchor ? StartOf(*anchor) : -1;
 }

@@ -34,8 +34,7 @@ class SceneSearch {
   };
   std::optional<int64_t> At(int32_t frame);
   bool Continuous(const Stamp& a, const Stamp& b) const;
-  std::optional<Stamp> LastTimedAtOrBefore(int32_t frame);
-  std::optional<Stamp> FirstTimedAtOrAfter(int32_t frame);
+  std::optional<Stamp> NearestTimed(int dir, int32_t frame);
   int32_t StartAfter(Stamp anchor);
   int32_t StartOf(Stamp anchor);
 
