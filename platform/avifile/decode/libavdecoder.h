@@ -2,12 +2,9 @@
 #pragma once
 
 #include <memory>
-#include <string>
 
 #include "decoder.h"
 
 // Null, and *why set, when libavcodec has no decoder for the stream or it will not open.
-std::unique_ptr<FrameDecoder> CreateLibavDecoder(const FileReader& file,
-                                                 const AviStreamData& stream, int streamNumber,
-                                                 const StreamFormat& format, AviDecoderError* why);
-std::string LibavCodecName(const AviStreamData& stream, const BITMAPINFOHEADER& format);
+std::unique_ptr<FrameDecoder> CreateLibavDecoder(std::unique_ptr<Track> track,
+                                                 const DecoderParams& params, AviDecoderError* why);

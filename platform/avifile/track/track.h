@@ -1,89 +1,96 @@
-// A video stream's index as data that answers the decoders' questions: which packet shows at a
-// position, which packets decoding may start at, and the palette in force at a packet.
+// A video stream as its decoders see it, whichever container it came from: the positions, the
+// picture each shows, and the units decoding is sent in decode order, each the packets of one
+// picture (two for a frame coded as two field pictures). Our AVI reader's track (avitrack.h) and
+// the libavformat reader's (lavftrack.h) are the two kinds; decoders know only this.
 //
-// Positions are the index's entries; packets are its non-empty chunks, in order. A dropped
-// frame (an empty chunk) is a position that shows the packet before it. Nothing per position is
-// kept unless frames were dropped, and nothing per packet for keyframes of intra-only codecs, so
-// that a long capture costs what its index holds (nothing per position for OpenDML).
+// Pictures are numbered in display order. In an AVI file the n-th packet is the n-th picture
+// shown, and a decoder that reorders pictures counts them itself; a timed track (libavformat's)
+// knows from the container's timestamps which picture each unit shows.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <vector>
+#include <optional>
 
-#include "avicontainer.h"
-#include "packetreader.h"
-#include "streamformat.h"  // Palette
+#include "avifile.h"  // AviDecoderError
+
+struct AVPacket;
+struct AVCodecParameters;
+
+// 256 colours as 0xFFRRGGBB (in memory: blue, green, red, 255), as libavcodec takes a palette.
+using Palette = std::array<uint32_t, 256>;
+
+// A unit's bytes as a reader gives them.
+struct Packet {
+  const uint8_t* data = nullptr;  // size bytes, then the padding asked for (zero bytes)
+  uint32_t size = 0;              // bytes of the packet
+  bool keyframe = false;          // as the index flags it (every packet of a rebuilt AVI index)
+};
+
+// Uncompressed DIB rows of an AVI stream, which our own code converts.
+struct RawDibLayout {
+  int bits = 0;                     // 1, 2, 4, 8, 16, 24 or 32
+  bool topDown = false;             // rows stored from the top
+  int64_t stride = 0;               // bytes of a stored row
+  std::array<uint32_t, 3> masks{};  // red, green and blue of 16 and 32 bits
+};
+
+struct CodecParametersFree {
+  void operator()(AVCodecParameters* p) const;
+};
+
+// What a stream's decoder is told of it.
+struct DecoderParams {
+  int32_t width = 0, height = 0;    // pixels of the pictures delivered
+  std::optional<RawDibLayout> raw;  // uncompressed rows; else libavcodec decodes
+  // libavcodec's description: codec, tag, size, codec data, ...; null when no codec is known.
+  std::unique_ptr<AVCodecParameters, CodecParametersFree> codec;
+  // Why no decoder can take the pictures though their size is within bounds (kBitDepth), or
+  // kNone.
+  AviDecoderError unusable{};
+};
 
 class Track {
  public:
-  // The stream's palette, if its format has one, holds until the stream's first palette change.
-  // The reader reads what the index leaves to the chunks: palette changes, keyframe tests.
-  Track(const AviStreamData& stream, std::shared_ptr<const Palette> palette, PacketReader& reader);
-
-  int32_t PacketCount() const {
-    return static_cast<int32_t>(everyChunk_ ? chunks_.size() : packets_.size());
-  }
-  // The packet shown at pos: the last non-empty chunk at or before it (positions before the
-  // first show the first); -1 if pos is out of range or the stream has no packet.
-  int32_t PacketOfPosition(int32_t pos) const;
-  AviChunk Chunk(int32_t packet) const {
-    return chunks_.At(static_cast<size_t>(ChunkOfPacket(packet)));
-  }
-
-  // Whether a packet's bytes hold a picture that decoding can start at: one that needs nothing
-  // of the pictures before it.
   using KeyTest = std::function<bool(const uint8_t* data, size_t size)>;
-  // Settles which packets decoding may start at, once the codec is known: every one of an
-  // intra-only codec; else the candidates — the packets the index flags, or every packet where
-  // it flags none (a rebuilt index) — each of which must pass the codec's test where there is
-  // one. A candidate is read for it at most once, as seeks ask. Without a test and without flags
-  // only packet 0 is known to be a start: decoding goes from there.
-  void SetKeyframes(bool intraOnly, KeyTest test);
-  int32_t KeyAtOrBefore(int32_t packet);  // 0 when none is
-  int32_t KeyBefore(int32_t key);         // the key before a key packet, -1 when none is
+  using PacketSink = std::function<void(AVPacket* packet)>;
 
-  // The palette in force at a packet: the format's, changed by every palette change at or before
-  // the packet's position; null for a stream without one. Valid until the next call.
-  const Palette* PaletteAt(int32_t packet);
+  virtual ~Track() = default;
 
- private:
-  int32_t ChunkOfPacket(int32_t packet) const { return everyChunk_ ? packet : packets_[packet]; }
-  size_t CandidateCount() const {
-    return everyCandidate_ ? static_cast<size_t>(PacketCount()) : candidates_.size();
-  }
-  int32_t Candidate(size_t i) const {
-    return everyCandidate_ ? static_cast<int32_t>(i) : candidates_[i];
-  }
-  bool IsStart(size_t candidate);
-  void ApplyPaletteChange(const AviPaletteChange& change);
+  virtual int32_t Length() const = 0;  // positions
+  // The picture shown at pos; -1 when pos is out of range or the track has no picture.
+  virtual int32_t PictureOfPosition(int32_t pos) const = 0;
+  virtual int32_t PictureCount() const = 0;
 
-  const ChunkIndex& chunks_;  // the stream's index, owned by the opened file
-  PacketReader& reader_;
-  bool keyframesKnown_;  // the index's flags are the keyframes
-  // Chunk index of each non-empty chunk; left empty when no chunk is (packet = position), so
-  // that a long capture without dropped frames costs no memory here.
-  std::vector<int32_t> packets_;
-  bool everyChunk_ = false;
+  virtual int32_t UnitCount() const = 0;
+  virtual uint32_t UnitBytes(int32_t unit) const = 0;  // as the index tells: reading may find fewer
+  // Reads a unit's packets, one after the other, into a buffer of the track's, reused from read
+  // to read: out->data is valid until the next Read. False when the unit cannot be read.
+  virtual bool Read(int32_t unit, Packet* out, size_t padding = 0) = 0;
+  // Bytes of a unit a read would deliver; 0 when it is damaged.
+  virtual uint32_t Check(int32_t unit) = 0;
+  // The first n bytes of a unit that Check found to hold at least n, straight into dst.
+  virtual bool ReadFront(int32_t unit, uint8_t* dst, size_t n) = 0;
+  // Hands each packet of a unit, in order, to sink as libavcodec takes it (refcounted, padded);
+  // false when none could be read.
+  virtual bool Send(int32_t unit, const PacketSink& sink) = 0;
 
-  bool everyPacketKey_ = false;      // intra-only: no candidates, no tests
-  bool everyCandidate_ = false;      // every packet is a candidate
-  std::vector<int32_t> candidates_;  // else the candidates, in order, packet 0 first
-  KeyTest keyTest_;                  // null: every candidate is a start
-  static constexpr int8_t kUnknown = -1, kNotKey = 0, kKey = 1;
-  std::vector<int8_t> keyState_;  // each candidate's answer, with a test
-  // The last answer, so that stepping past candidates that fail costs nothing: candidate
-  // startCandidate_ is a start and none after it up to lastFailed_ is.
-  size_t startCandidate_ = 0, lastFailed_ = 0;
+  // Settles which units decoding may start at, once the codec is known: every one of an
+  // intra-only codec; else those the index flags that pass the codec's test, where it has one.
+  virtual void SetKeyframes(bool intraOnly, KeyTest test) = 0;
+  virtual int32_t KeyAtOrBefore(int32_t unit) = 0;  // 0 when none is
+  virtual int32_t KeyBefore(int32_t key) = 0;       // the key before a key unit, -1 when none is
+  // The palette in force at a unit, for streams of 8 bits or fewer; null otherwise. Valid until
+  // the next call.
+  virtual const Palette* PaletteAt(int32_t /*unit*/) { return nullptr; }
 
-  std::shared_ptr<const Palette> palette_;  // the format's; null without one
-  const std::vector<AviPaletteChange>& changes_;
-  // The palette with the first `applied_` changes applied, and copies of it every
-  // kPaletteSnapshotEvery changes, so that a jump back reads at most that many changes (the
-  // copies of kMaxPaletteChanges changes take 1 MB).
-  static constexpr size_t kPaletteSnapshotEvery = 64;
-  Palette current_{};
-  size_t applied_ = 0;
-  std::vector<Palette> snapshots_;
+  // Whether the track knows the picture of each unit (else pictures are counted as decoded).
+  virtual bool Timed() const { return false; }
+  // The picture a unit shows, -1 for none; for a timed track only.
+  virtual int32_t PictureOfUnit(int32_t unit) const { return unit; }
+  // The unit that shows a picture (its first packet); for a timed track only.
+  virtual int32_t UnitOfPicture(int32_t picture) const { return picture; }
 };
