@@ -10,6 +10,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "container.h"
 #include "decoder.h"
@@ -25,6 +26,8 @@ struct AviStream {
   AviFile* file = nullptr;
   size_t number = 0;                                   // index among all the file's streams
   AviDecoderError openError = AviDecoderError::kNone;  // of the last AVIStreamGetFrameOpen
+  int32_t readPosition = -1;  // the position whose bytes AVIStreamRead holds, -1 for none
+  std::vector<uint8_t> readBytes;
   StreamSummary Summary() const { return file->container->Summary(number); }
 };
 
@@ -201,6 +204,34 @@ HRESULT AVIStreamInfo(PAVISTREAM pavi, AVISTREAMINFO* psi, int32_t lSize) {
   } catch (const std::bad_alloc&) {
   }
   return AVIERR_OK;
+}
+
+HRESULT AVIStreamRead(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, void* lpBuffer,
+                      int32_t cbBuffer, int32_t* plBytes, int32_t* plSamples) {
+  if (plBytes) *plBytes = 0;
+  if (plSamples) *plSamples = 0;
+  if (!pavi || lSamples < 0 || cbBuffer < 0) return AVIERR_BADPARAM;
+  try {
+    // Held by the stream, so that asking the size and then the bytes reads the file once.
+    std::vector<uint8_t>& bytes = pavi->readBytes;
+    if (pavi->readPosition != lStart) {
+      pavi->readPosition = -1;
+      if (!pavi->file->container->ReadPosition(pavi->number, lStart, &bytes)) return AVIERR_NODATA;
+      if (bytes.size() > INT32_MAX) return AVIERR_NODATA;
+      pavi->readPosition = lStart;
+    }
+    const auto size = static_cast<int32_t>(bytes.size());
+    if (plBytes) *plBytes = size;
+    if (lpBuffer) {
+      if (cbBuffer < size) return AVIERR_BUFFERTOOSMALL;
+      std::memcpy(lpBuffer, bytes.data(), bytes.size());
+    }
+    if (plSamples) *plSamples = 1;
+    return AVIERR_OK;
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  return AVIERR_MEMORY;
 }
 
 HRESULT AVIStreamGetFrameClose(PGETFRAME pg) {

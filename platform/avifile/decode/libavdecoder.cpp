@@ -26,6 +26,43 @@ extern "C" {
 
 namespace {
 
+// A decoder context for a stream, set up as every decode of it sets one up; kNone, or why there
+// is none.
+AviDecoderError OpenCodecContext(const AVCodecParameters& par, int32_t width, int32_t height,
+                                 AVCodecContext** out) {
+  const AVCodec* codec = avcodec_find_decoder(par.codec_id);
+  if (!codec) return AviDecoderError::kNoCodec;
+  AVCodecContext* ctx = *out = avcodec_alloc_context3(codec);
+  if (!ctx) return AviDecoderError::kMemory;
+  // The stream's codec, tag, size, bits per pixel, codec data (HuffYUV's tables, an avcC
+  // record, ...) and what the container tells of its colours and fields.
+  if (avcodec_parameters_to_context(ctx, &par) < 0) return AviDecoderError::kMemory;
+  ctx->width = width;
+  ctx->height = height;
+  // No picture larger than the stream declares is ever made: a few bytes of codec header in a
+  // packet can claim 16000 x 16000. The margin covers coded sizes rounded up to macroblocks and
+  // the decoders' padded buffers (MPEG-4's scratch rows take 280 lines at any height).
+  ctx->max_pixels =
+      ((int64_t{width} + 63) / 64 * 64 + 256) * (std::max<int64_t>(height, 256) + 256);
+  // libavcodec's H.264 decoder sizes its tables by a sequence parameter set before it asks for
+  // the picture: a larger one is looked for here (and in each packet before it is sent).
+  if (par.codec_id == AV_CODEC_ID_H264 && par.extradata_size > 0 &&
+      H264LargestSps(std::vector<uint8_t>(par.extradata, par.extradata + par.extradata_size)) >
+          ctx->max_pixels)
+    return AviDecoderError::kTooLarge;
+  // Slice threads only: frame threads would add a delay of their own to every step.
+  ctx->thread_type = FF_THREAD_SLICE;
+  ctx->thread_count = 0;
+  if (avcodec_open2(ctx, codec, nullptr) < 0) return AviDecoderError::kCodecRefused;
+  return AviDecoderError::kNone;
+}
+
+// Whether an H.264 packet declares a picture larger than the decoder may make.
+bool DeclaresTooLarge(const AVCodecContext* ctx, const AVPacket* pkt, size_t nalLengthSize) {
+  return ctx->codec_id == AV_CODEC_ID_H264 &&
+         H264LargestSps(pkt->data, pkt->size, nalLengthSize) > ctx->max_pixels;
+}
+
 class LibavDecoder : public FrameDecoder {
  public:
   LibavDecoder(std::unique_ptr<Track> track, const DecoderParams& params)
@@ -41,37 +78,17 @@ class LibavDecoder : public FrameDecoder {
 
   // kNone, or why the decoder cannot be used.
   AviDecoderError Init(const AVCodecParameters& par) {
-    const AVCodec* codec = avcodec_find_decoder(par.codec_id);
-    if (!codec) return AviDecoderError::kNoCodec;
     id_ = par.codec_id;
-    ctx_ = avcodec_alloc_context3(codec);
     frame_ = av_frame_alloc();
     pending_ = av_frame_alloc();
     before_ = av_frame_alloc();
-    if (!ctx_ || !frame_ || !pending_ || !before_) return AviDecoderError::kMemory;
-    // The stream's codec, tag, size, bits per pixel, codec data (HuffYUV's tables, an avcC
-    // record, ...) and what the container tells of its colours and fields.
-    if (avcodec_parameters_to_context(ctx_, &par) < 0) return AviDecoderError::kMemory;
-    ctx_->width = width();
-    ctx_->height = height();
-    // No picture larger than the stream declares is ever made: a few bytes of codec header in a
-    // packet can claim 16000 x 16000. The margin covers coded sizes rounded up to macroblocks and
-    // the decoders' padded buffers (MPEG-4's scratch rows take 280 lines at any height).
-    ctx_->max_pixels =
-        ((int64_t{width()} + 63) / 64 * 64 + 256) * (std::max<int64_t>(height(), 256) + 256);
-    // libavcodec's H.264 decoder sizes its tables by a sequence parameter set before it asks
-    // for the picture: a larger one is looked for here, and such a packet is not sent at all.
-    checkSps_ = id_ == AV_CODEC_ID_H264;
-    // Slice threads only: frame threads would add a delay of their own to every step.
-    ctx_->thread_type = FF_THREAD_SLICE;
-    ctx_->thread_count = 0;
+    if (!frame_ || !pending_ || !before_) return AviDecoderError::kMemory;
+    if (AviDecoderError why = OpenCodecContext(par, width(), height(), &ctx_);
+        why != AviDecoderError::kNone)
+      return why;
     if (par.extradata_size > 0)
       extradata_.assign(par.extradata, par.extradata + par.extradata_size);
-    if (checkSps_) {
-      nalLengthSize_ = H264NalLengthSize(extradata_);
-      if (H264LargestSps(extradata_) > ctx_->max_pixels) return AviDecoderError::kTooLarge;
-    }
-    if (avcodec_open2(ctx_, codec, nullptr) < 0) return AviDecoderError::kCodecRefused;
+    nalLengthSize_ = H264NalLengthSize(extradata_);
 
     const AVCodecDescriptor* desc = avcodec_descriptor_get(id_);
     intraOnly_ = desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
@@ -204,8 +221,7 @@ class LibavDecoder : public FrameDecoder {
   void SendUnit(int32_t u) {
     track().Send(u, [&](AVPacket* pkt) {
       // One that declares a picture larger than the stream's is as if damaged.
-      if (checkSps_ && H264LargestSps(pkt->data, pkt->size, nalLengthSize_) > ctx_->max_pixels)
-        return;
+      if (DeclaresTooLarge(ctx_, pkt, nalLengthSize_)) return;
       // The unit's number comes out with its picture: the decoder numbers nothing else.
       pkt->pts = pkt->dts = u;
       // The decoder keeps the palette it was given: it goes with the first packet after a seek
@@ -420,7 +436,6 @@ class LibavDecoder : public FrameDecoder {
   std::unique_ptr<uint8_t, AvFree> scratch_;  // top-down rows for widths swscale overruns
   std::vector<uint8_t> extradata_;
   Palette sentPalette_{};     // the palette the decoder was last given
-  bool checkSps_ = false;     // H.264: packets whose parameter sets declare too much are skipped
   size_t nalLengthSize_ = 0;  // bytes of each NAL unit's length (avcC), 0 for start codes
   std::unordered_map<int32_t, std::optional<int32_t>> leading_;  // LeadingPictures, by keyframe
   bool reorder_ = false;    // pictures come out in another order than their packets
@@ -468,4 +483,46 @@ std::unique_ptr<FrameDecoder> CreateLibavDecoder(std::unique_ptr<Track> track,
   auto decoder = std::make_unique<LibavDecoder>(std::move(track), params);
   *why = decoder->Init(*params.codec);
   return *why == AviDecoderError::kNone ? std::move(decoder) : nullptr;
+}
+
+std::vector<int32_t> UnitsShownFromStart(Track& track, const AVCodecParameters& par, int32_t width,
+                                         int32_t height, int32_t until, int32_t limit,
+                                         bool* reached) {
+  std::vector<int32_t> shown;
+  *reached = false;
+  AVCodecContext* ctx = nullptr;
+  AVFrame* frame = av_frame_alloc();
+  const size_t nalLengthSize = H264NalLengthSize(
+      par.extradata_size > 0
+          ? std::vector<uint8_t>(par.extradata, par.extradata + par.extradata_size)
+          : std::vector<uint8_t>{});
+  if (frame && OpenCodecContext(par, width, height, &ctx) == AviDecoderError::kNone) {
+    const int32_t end = std::min(track.UnitCount(), limit);
+    bool draining = false;
+    for (int32_t next = 0; !*reached;) {
+      const int r = avcodec_receive_frame(ctx, frame);
+      if (r == 0) {
+        if (frame->pts != AV_NOPTS_VALUE) shown.push_back(static_cast<int32_t>(frame->pts));
+        *reached = frame->pts == until;
+        av_frame_unref(frame);
+      } else if (r != AVERROR(EAGAIN)) {
+        break;
+      } else if (next < end) {
+        const int32_t unit = next++;
+        track.Send(unit, [&](AVPacket* pkt) {
+          if (DeclaresTooLarge(ctx, pkt, nalLengthSize)) return;
+          pkt->pts = pkt->dts = unit;
+          avcodec_send_packet(ctx, pkt);
+        });
+      } else if (!draining) {
+        avcodec_send_packet(ctx, nullptr);
+        draining = true;
+      } else {
+        break;
+      }
+    }
+  }
+  av_frame_free(&frame);
+  avcodec_free_context(&ctx);
+  return shown;
 }
