@@ -53,7 +53,7 @@ class LavfReader : public Container {
     StreamSummary s;
     s.listed = s.video = s.usable = true;
     s.fccType = streamtypeVIDEO;
-    s.fccHandler = par.codec_tag;
+
     const AVRational rate = st.avg_frame_rate.num > 0 && st.avg_frame_rate.den > 0
                                 ? st.avg_frame_rate
                                 : st.r_frame_rate;
@@ -63,8 +63,10 @@ class LavfReader : public Container {
     }
     s.length = static_cast<int32_t>(index_.positions.size());
     s.hasFormat = true;
+    // The codec's AVI tag where it has one: a transport stream's tag is a number of its own.
     const AVCodecTag* const riff[] = {avformat_get_riff_video_tags(), nullptr};
-    s.biCompression = par.codec_tag ? par.codec_tag : av_codec_get_tag(riff, par.codec_id);
+    const unsigned tag = av_codec_get_tag(riff, par.codec_id);
+    s.fccHandler = s.biCompression = tag ? tag : par.codec_tag;
     s.width = par.width;
     s.height = par.height;
     return s;

@@ -106,7 +106,17 @@ class LibavDecoder : public FrameDecoder {
   bool Decode(int32_t d, Span* dead) override {
     if (ShowKept(d)) return true;
     if (!CanContinueTo(d)) Seek(d);
-    return DecodeUntil(d, dead);
+    if (DecodeUntil(d, dead)) return true;
+    // libavcodec does not show every picture after every keyframe from it (an open GOP's
+    // references may be gone: the picture never comes out), yet decoding from the stream's
+    // start showed this one. Once or twice, from the keyframe before; remembered for the next
+    // visit.
+    for (int retry = 0; timed_ && retry < kEarlierStarts && s_.startUnit > 0; ++retry) {
+      earlierStart_[d] = std::max(track().KeyBefore(s_.startUnit), 0);
+      Seek(d);
+      if (DecodeUntil(d, dead)) return true;
+    }
+    return false;
   }
 
  private:
@@ -121,8 +131,10 @@ class LibavDecoder : public FrameDecoder {
 
   bool CanContinueTo(int32_t d) {
     if (s_.synced && s_.havePending && s_.pendingDisplay == d) return true;  // decoded already
-    if (!s_.synced || s_.draining || d <= s_.lastDisplay) return false;
+    if (!s_.synced || d <= s_.lastDisplay) return false;
     if (s_.havePending && s_.pendingDisplay > d) return false;
+    // At the end, what the decoder still holds comes out in order.
+    if (s_.draining) return true;
     // Decoding on is right unless a keyframe lies ahead of what was already sent.
     if (!timed_) return track().KeyAtOrBefore(d) <= s_.nextSend;
     const int32_t start = TimedStart(d);
@@ -133,6 +145,8 @@ class LibavDecoder : public FrameDecoder {
   // before d's unit whose own picture is not after d, since a picture shown before its keyframe
   // (an open GOP's) needs the GOP before; the stream's start when none is.
   int32_t TimedStart(int32_t d) {
+    if (auto earlier = earlierStart_.find(d); earlier != earlierStart_.end())
+      return earlier->second;
     int32_t k = track().KeyAtOrBefore(track().UnitOfPicture(d));
     while (k > 0) {
       const int32_t shown = track().PictureOfUnit(k);
@@ -438,6 +452,9 @@ class LibavDecoder : public FrameDecoder {
   Palette sentPalette_{};     // the palette the decoder was last given
   size_t nalLengthSize_ = 0;  // bytes of each NAL unit's length (avcC), 0 for start codes
   std::unordered_map<int32_t, std::optional<int32_t>> leading_;  // LeadingPictures, by keyframe
+  // Timed: pictures that decoding from their own keyframe did not show, and where it starts.
+  static constexpr int kEarlierStarts = 2;
+  std::unordered_map<int32_t, int32_t> earlierStart_;
   bool reorder_ = false;    // pictures come out in another order than their packets
   bool timed_ = false;      // the track tells each unit's picture
   bool intraOnly_ = false;  // every packet is a picture of its own
