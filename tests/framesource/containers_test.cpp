@@ -128,8 +128,9 @@ TEST(Samples, EveryPositionIsFfmpegsPictureHoweverReached) {
 }
 
 // What dies with a camcorder's battery or a bad sector: a transport stream cut short (MPEG-2 and
-// H.264), one with a stretch of its packets missing, a program stream with garbage inside. They
-// open, and every position is ffmpeg's picture (but the lines a cut picture lacks).
+// H.264), one with a stretch of its packets missing, a program stream with garbage inside; and
+// two recordings joined end to end, the second's timestamps starting again. They open, and every
+// position is ffmpeg's picture (but the lines a cut picture lacks).
 TEST(Damaged, EveryPositionIsFfmpegsPicture) {
   ASSERT_TRUE(Ffmpeg({"-version"}));
   TempDir dir;
@@ -152,11 +153,15 @@ TEST(Damaged, EveryPositionIsFfmpegsPicture) {
     std::string from, name;
     size_t keep;              // bytes kept before the damage, in 188-byte packets for TS
     size_t missing, garbage;  // bytes left out after them, bytes overwritten with garbage
+    bool twice = false;       // the file, then the file again
   };
   std::vector<Broken> broken = {{mpeg2, "cut.ts", 188 * 1200, SIZE_MAX, 0},
                                 {mpeg2, "gap.ts", 188 * 700, 188 * 300, 0},
                                 {vob, "garbage.vob", 200000, 0, 40000}};
-  if (x264) broken.push_back({h264, "cut-h264.ts", 188 * 500, SIZE_MAX, 0});
+  if (x264) {
+    broken.push_back({h264, "cut-h264.ts", 188 * 500, SIZE_MAX, 0});
+    broken.push_back({h264, "twice.ts", 0, 0, 0, true});
+  }
   for (const Broken& b : broken) {
     std::vector<uint8_t> bytes = ReadFile(b.from);
     ASSERT_GT(bytes.size(), b.keep + std::min(b.missing, size_t{1}) + b.garbage) << b.name;
@@ -164,6 +169,10 @@ TEST(Damaged, EveryPositionIsFfmpegsPicture) {
     bytes.erase(bytes.begin() + static_cast<ptrdiff_t>(b.keep),
                 b.missing == SIZE_MAX ? bytes.end()
                                       : bytes.begin() + static_cast<ptrdiff_t>(b.keep + b.missing));
+    if (b.twice) {
+      const std::vector<uint8_t> once = bytes;
+      bytes.insert(bytes.end(), once.begin(), once.end());
+    }
     const std::string path = dir.File(b.name);
     WriteFile(path, bytes);
     EXPECT_EQ(CompareWithFfmpeg(path, 720, 480, b.missing == SIZE_MAX ? 0 : -1), "") << b.name;

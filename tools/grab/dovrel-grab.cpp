@@ -1,7 +1,7 @@
 // dovrel-grab: the viewer's picture at a scroll position, written as a BMP file without a window.
-//   dovrel-grab FILE.avi POSITION OUT.bmp [--view 1/30|1/60] [--priority even|odd]
-//   dovrel-grab FILE.avi --all OUTDIR [--view ...] [--priority ...]
-//   dovrel-grab FILE.avi --info
+//   dovrel-grab VIDEO POSITION OUT.bmp [--view 1/30|1/60] [--priority even|odd]
+//   dovrel-grab VIDEO --all OUTDIR [--view ...] [--priority ...]
+//   dovrel-grab VIDEO --info
 // Exit status: 0 done, 1 the file could not be opened or a picture not written, 2 usage; ended
 // by a signal, as that signal ends a program, with no half-written file left behind.
 #include <sys/stat.h>
@@ -24,9 +24,9 @@ int Usage(const char* why) {
   std::fprintf(
       stderr,
       "dovrel-grab: %s\n"
-      "usage: dovrel-grab FILE.avi POSITION OUT.bmp [--view 1/30|1/60] [--priority even|odd]\n"
-      "       dovrel-grab FILE.avi --all OUTDIR [--view 1/30|1/60] [--priority even|odd]\n"
-      "       dovrel-grab FILE.avi --info\n",
+      "usage: dovrel-grab VIDEO POSITION OUT.bmp [--view 1/30|1/60] [--priority even|odd]\n"
+      "       dovrel-grab VIDEO --all OUTDIR [--view 1/30|1/60] [--priority even|odd]\n"
+      "       dovrel-grab VIDEO --info\n",
       why);
   return 2;
 }

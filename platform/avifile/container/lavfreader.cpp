@@ -1,13 +1,13 @@
 // The index of a file libavformat reads, made in one pass without decoding: for each packet of
 // the video stream, what its bytes begin (the picture headers of MPEG-1/2 and H.264, whose two
 // field pictures make one frame), whether decoding may start there, and the order it is shown
-// in. MPEG-1/2 pictures are shown as their decoder shows them, each I or P picture when the next
-// one comes, so that no timestamp is needed; the others by their presentation timestamps.
+// in.
 #include "lavfreader.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <set>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -18,19 +18,74 @@ extern "C" {
 #include "lavfdemuxer.h"
 #include "lavftrack.h"
 #include "libavdecoder.h"  // UnitsShownFromStart
-#include "openprogress.h"
 
 namespace {
 
-// The progress callback is told how far the pass is every so many bytes of the file.
-constexpr uint64_t kProgressEveryBytes = 1 << 20;
 // A container that seeks by timestamps is sent to a keyframe at least this many units before the
 // one wanted, so that the seek points cost little memory whatever the keyframe interval.
 constexpr int32_t kSeekPointEvery = 16;
 // Units decoded at most, beyond the first keyframe, to learn which pictures before it are shown.
 constexpr int32_t kStartProbeUnits = 300;
 
+// H.264 holds at most 16 pictures back before it shows one.
+constexpr size_t kMaxReorder = 16;
+
 enum class Family { kOther, kMpeg12, kH264 };
+
+// Pictures in display order, from pictures in decode order as they come, as their decoder shows
+// them. MPEG-1/2: a B picture at once, an I or P picture when the next one comes (at once with
+// low delay), whatever the timestamps say. Others: by presentation timestamp, among as many as a
+// decoder holds back; one earlier than the last shown begins a new run, as where files were
+// joined end to end (the decoder shows all it holds at the keyframe that begins it).
+class DisplayOrder {
+ public:
+  explicit DisplayOrder(bool mpeg) : mpeg_(mpeg) {}
+
+  void Add(int32_t unit, int mpegType, bool lowDelay, int64_t pts) {
+    if (mpeg_) {
+      if (lowDelay && held_ >= 0) {  // learnt late: what was held back comes first
+        order_.push_back(held_);
+        held_ = -1;
+      }
+      if (lowDelay || mpegType == 3) {
+        order_.push_back(unit);
+      } else {
+        if (held_ >= 0) order_.push_back(held_);
+        held_ = unit;
+      }
+      return;
+    }
+    if (shownAny_ && pts < lastShown_) Flush();
+    waiting_.insert({pts, unit});
+    if (waiting_.size() > kMaxReorder) {
+      lastShown_ = waiting_.begin()->first;
+      shownAny_ = true;
+      order_.push_back(waiting_.begin()->second);
+      waiting_.erase(waiting_.begin());
+    }
+  }
+
+  std::vector<int32_t> Finish() {
+    if (held_ >= 0) order_.push_back(held_);
+    held_ = -1;
+    Flush();
+    return std::move(order_);
+  }
+
+ private:
+  void Flush() {
+    for (const auto& [pts, unit] : waiting_) order_.push_back(unit);
+    waiting_.clear();
+    shownAny_ = false;
+  }
+
+  bool mpeg_;
+  std::vector<int32_t> order_;
+  int32_t held_ = -1;                              // MPEG: the I or P picture not yet shown
+  std::set<std::pair<int64_t, int32_t>> waiting_;  // others: timestamp, unit
+  int64_t lastShown_ = 0;
+  bool shownAny_ = false;  // since the run began
+};
 
 class LavfReader : public Container {
  public:
@@ -38,9 +93,14 @@ class LavfReader : public Container {
       : file_(std::move(file)), demuxer_(*file_) {}
 
   HRESULT Open() {
+    // Reading the whole file takes time: the progress callback hears of it, and may cancel.
+    demuxer_.ReportProgress(true);
     if (HRESULT r = demuxer_.Open(); r != AVIERR_OK) return r;
     packets_ = std::make_unique<LavfPackets>(demuxer_, index_);
-    if (HRESULT r = Index(); r != AVIERR_OK) return r;
+    Index();
+    demuxer_.ReportProgress(false);
+    if (demuxer_.Cancelled()) return AVIERR_USERABORT;
+    SettleKeys();
     Order();
     return AVIERR_OK;
   }
@@ -97,7 +157,10 @@ class LavfReader : public Container {
   }
 
  private:
-  HRESULT Index();
+  void Index();
+  // The keyframes: those the container flags that pass the codec's test, or where it flags none,
+  // those that pass the test.
+  void SettleKeys();
   // Numbers the pictures in display order, but for those before the first keyframe's that
   // decoding from the stream's start never shows.
   void Order();
@@ -106,12 +169,11 @@ class LavfReader : public Container {
   LavfDemuxer demuxer_;
   LavfIndex index_;
   std::unique_ptr<LavfPackets> packets_;
-  // While indexing: each unit's place in display order (a timestamp, or a count), and MPEG's
-  // picture types.
-  std::vector<int64_t> shownAt_;
+  std::vector<int32_t> order_;  // the units of pictures in display order, while opening
+  bool unflagged_ = false;      // the container flags no keyframe, and the bitstream can tell
 };
 
-HRESULT LavfReader::Index() {
+void LavfReader::Index() {
   const AVStream& st = demuxer_.Stream();
   const AVCodecParameters& par = *st.codecpar;
   const Family family =
@@ -134,22 +196,17 @@ HRESULT LavfReader::Index() {
       KeyframeTest(par.codec_id, extradata, par.width, par.height, par.bits_per_coded_sample);
 
   std::vector<LavfUnit>& units = index_.units;
-  std::vector<uint8_t> types;  // MPEG-1/2: each unit's picture type
+  DisplayOrder order(family == Family::kMpeg12);
   bool lowDelay = false, anyFlagged = false;
   // The last unit is a first field waiting for its second.
   bool open = false;
   PictureStarts first;
   int64_t lastShown = 0;
-  uint64_t report = 0;
   std::unique_ptr<AVPacket, void (*)(AVPacket*)> owned(av_packet_alloc(),
                                                        [](AVPacket* p) { av_packet_free(&p); });
   AVPacket* pkt = owned.get();
-  if (!pkt) return AVIERR_MEMORY;
+  if (!pkt) throw std::bad_alloc();
   while (units.size() < kMaxUnits && demuxer_.Read(pkt) == 0) {
-    if (demuxer_.BytesRead() >= report) {
-      if (!ReportOpenProgress(demuxer_.BytesRead(), demuxer_.FileBytes())) return AVIERR_USERABORT;
-      report = demuxer_.BytesRead() + kProgressEveryBytes;
-    }
     PictureStarts starts;
     if (family == Family::kMpeg12)
       starts = Mpeg12Pictures(pkt->data, static_cast<size_t>(pkt->size), &lowDelay);
@@ -184,22 +241,30 @@ HRESULT LavfReader::Index() {
     } else {
       open = false;
     }
-    // Where it is shown: its presentation timestamp, else as the one before was.
+    // Its presentation timestamp, else as the one before.
     const int64_t shown = pkt->pts != AV_NOPTS_VALUE   ? pkt->pts
                           : pkt->dts != AV_NOPTS_VALUE ? pkt->dts
                                                        : lastShown;
     lastShown = shown;
+    if (u.picture) order.Add(number, starts.type, lowDelay, shown);
     if (u.key || number == 0) {
       const int64_t ts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : shown;
       if (index_.seekPoints.empty() || number - index_.seekPoints.back().unit >= kSeekPointEvery)
         index_.seekPoints.push_back({number, ts});
     }
     units.push_back(u);
-    shownAt_.push_back(shown);
-    if (family == Family::kMpeg12) types.push_back(static_cast<uint8_t>(starts.type));
   }
-  // A stream whose container flags no keyframe: the bitstream alone tells.
-  if (!anyFlagged && test) {
+  unflagged_ = !anyFlagged && test;
+  order_ = order.Finish();
+}
+
+void LavfReader::SettleKeys() {
+  std::vector<LavfUnit>& units = index_.units;
+  if (unflagged_) {
+    const AVCodecParameters& par = *demuxer_.Stream().codecpar;
+    const Track::KeyTest test = KeyframeTest(
+        par.codec_id, std::vector<uint8_t>(par.extradata, par.extradata + par.extradata_size),
+        par.width, par.height, par.bits_per_coded_sample);
     Packet p;
     LavfTrack track(index_, *packets_);
     for (int32_t i = 0; i < static_cast<int32_t>(units.size()); ++i)
@@ -207,32 +272,11 @@ HRESULT LavfReader::Index() {
   }
   for (int32_t i = 0; i < static_cast<int32_t>(units.size()); ++i)
     if (units[i].key) index_.keys.push_back(i);
-  if (family == Family::kMpeg12) {
-    // The decoder shows a B picture at once and an I or P picture when the next one comes (at
-    // once, in a stream of low delay).
-    int64_t next = 0;
-    int32_t held = -1;
-    for (int32_t i = 0; i < static_cast<int32_t>(units.size()); ++i) {
-      if (!units[i].picture) continue;
-      if (lowDelay || types[i] == 3) {
-        shownAt_[i] = next++;
-        continue;
-      }
-      if (held >= 0) shownAt_[held] = next++;
-      held = i;
-    }
-    if (held >= 0) shownAt_[held] = next;
-  }
-  return AVIERR_OK;
 }
 
 void LavfReader::Order() {
   std::vector<LavfUnit>& units = index_.units;
-  std::vector<int32_t> order;
-  for (int32_t i = 0; i < static_cast<int32_t>(units.size()); ++i)
-    if (units[i].picture) order.push_back(i);
-  std::stable_sort(order.begin(), order.end(),
-                   [this](int32_t a, int32_t b) { return shownAt_[a] < shownAt_[b]; });
+  const std::vector<int32_t> order = std::move(order_);
   // Pictures shown before the first keyframe's come out of a decode from the stream's start or
   // not, as the decoder finds their references: a P picture before any I, the B pictures of an
   // open GOP. Which do is learnt by decoding up to the keyframe's picture, once.
@@ -257,7 +301,6 @@ void LavfReader::Order() {
     units[unit].position = static_cast<int32_t>(index_.positions.size());
     index_.positions.push_back(unit);
   }
-  shownAt_ = {};
 }
 
 }  // namespace

@@ -9,6 +9,7 @@ extern "C" {
 
 #include "decoder.h"  // kMaxFramePixels
 #include "filereader.h"
+#include "openprogress.h"
 
 namespace {
 
@@ -17,6 +18,9 @@ constexpr int kIoBufferBytes = 256 << 10;
 constexpr int64_t kProbeBytes = 5'000'000;
 // A read that keeps failing without an end is given up after so many tries.
 constexpr int kReadRetries = 64;
+// The progress callback is told how far reading is every so many bytes of the file: a few times
+// a second, whatever the demuxer finds there.
+constexpr uint64_t kProgressEveryBytes = 4 << 20;
 
 int RefuseOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
   return AVERROR(EPERM);
@@ -33,6 +37,13 @@ LavfDemuxer::~LavfDemuxer() {
 int LavfDemuxer::ReadPacket(void* opaque, uint8_t* buf, int size) {
   auto* self = static_cast<LavfDemuxer*>(opaque);
   const uint64_t total = self->file_.size();
+  if (self->reporting_ && self->at_ >= self->nextReport_) {
+    // Told as the furthest read yet: a demuxer looks back at the start now and then.
+    const uint64_t done = std::min(self->at_, total);
+    self->nextReport_ = done + kProgressEveryBytes;
+    self->cancelled_ = self->cancelled_ || !ReportOpenProgress(done, total);
+  }
+  if (self->cancelled_) return AVERROR_EXIT;
   if (self->at_ >= total) return AVERROR_EOF;
   const size_t n = static_cast<size_t>(std::min<uint64_t>(size, total - self->at_));
   if (!self->file_.ReadAt(self->at_, buf, n)) return AVERROR(EIO);
@@ -82,7 +93,7 @@ HRESULT LavfDemuxer::Open() {
   // By content only: no name is given, so no extension can decide.
   if (avformat_open_input(&format_, "", nullptr, nullptr) < 0) {
     format_ = nullptr;  // freed by the failed open
-    return AVIERR_BADFORMAT;
+    return cancelled_ ? AVIERR_USERABORT : AVIERR_BADFORMAT;
   }
   // A single picture (a JPEG, a PNG) is no video.
   const std::string name = format_->iformat->name;
@@ -95,6 +106,7 @@ HRESULT LavfDemuxer::Open() {
     av_dict_set_int(&options[i], "max_pixels", kMaxFramePixels, 0);
   const int found = avformat_find_stream_info(format_, options.get());
   for (unsigned i = 0; i < streams; ++i) av_dict_free(&options[i]);
+  if (cancelled_) return AVIERR_USERABORT;
   if (found < 0) return AVIERR_BADFORMAT;
 
   for (unsigned i = 0; i < format_->nb_streams; ++i) {
@@ -133,13 +145,4 @@ bool LavfDemuxer::SeekToByte(int64_t pos) {
 
 bool LavfDemuxer::SeekToTimestamp(int64_t timestamp) {
   return av_seek_frame(format_, stream_->index, timestamp, AVSEEK_FLAG_BACKWARD) >= 0;
-}
-
-uint64_t LavfDemuxer::BytesRead() const {
-  const int64_t at = avio_tell(io_);
-  return at > 0 ? static_cast<uint64_t>(at) : 0;
-}
-
-uint64_t LavfDemuxer::FileBytes() const {
-  return file_.size();
 }

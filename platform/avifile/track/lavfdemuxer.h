@@ -24,7 +24,8 @@ class LavfDemuxer {
   LavfDemuxer& operator=(const LavfDemuxer&) = delete;
 
   // AVIERR_OK with the first video stream found (not a cover picture); AVIERR_BADFORMAT when
-  // libavformat does not recognise the file or it has no video stream; AVIERR_MEMORY.
+  // libavformat does not recognise the file or it has no video stream; AVIERR_USERABORT;
+  // AVIERR_MEMORY.
   HRESULT Open();
 
   const AVStream& Stream() const { return *stream_; }
@@ -39,8 +40,10 @@ class LavfDemuxer {
   // the stream; false when the demuxer refuses.
   bool SeekToByte(int64_t pos);
   bool SeekToTimestamp(int64_t timestamp);
-  uint64_t BytesRead() const;  // where reading stands in the file
-  uint64_t FileBytes() const;
+  // While on, reading tells the open's progress callback how far it is, and stops, Read failing,
+  // when the callback cancels.
+  void ReportProgress(bool on) { reporting_ = on; }
+  bool Cancelled() const { return cancelled_; }
 
  private:
   static int ReadPacket(void* opaque, uint8_t* buf, int size);
@@ -52,4 +55,6 @@ class LavfDemuxer {
   AVFormatContext* format_ = nullptr;
   AVStream* stream_ = nullptr;
   bool byteSeekable_ = false;
+  bool reporting_ = false, cancelled_ = false;
+  uint64_t nextReport_ = 0;  // the byte after which progress is told again
 };
