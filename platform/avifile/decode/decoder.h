@@ -71,6 +71,7 @@ class FrameDecoder {
   // them into the DIB (SetHeld), saving a decode of it.
   virtual bool Decode(int32_t picture, Span* dead) = 0;
   void SetHeld(int32_t picture) { held_ = picture; }
+  int32_t HeldPicture() const { return held_; }         // the picture the DIB holds; < 0 for none
   static constexpr int32_t kGarbage = -2, kBlack = -1;  // held_ other than a picture
   // Units decoding may send up to (exclusive): all but while looking ahead.
   int32_t sendLimit_ = INT32_MAX;

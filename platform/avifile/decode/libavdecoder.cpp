@@ -105,6 +105,16 @@ class LibavDecoder : public FrameDecoder {
 
   bool Decode(int32_t d, Span* dead) override {
     if (ShowKept(d)) return true;
+    // A step or two back from the picture shown walks back through the GOP: everything decoded
+    // on the way is kept. A jump from elsewhere keeps only the pictures nearest before its target,
+    // so that it costs what a decode from the keyframe costs.
+    const int32_t shown = HeldPicture();
+    const bool back = shown >= 0 && d < shown && shown - d <= kStepBack;
+    if (cache_) {
+      cache_->Limit(back ? SIZE_MAX : kJumpKeepsBytes);
+      // Walking back, the pictures after this one were shown: their memory serves the decode.
+      if (back) cache_->DropAfter(d);
+    }
     if (!CanContinueTo(d)) Seek(d);
     if (DecodeUntil(d, dead)) return true;
     // libavcodec does not show every picture after every keyframe from it (an open GOP's
@@ -452,6 +462,8 @@ class LibavDecoder : public FrameDecoder {
   Palette sentPalette_{};     // the palette the decoder was last given
   size_t nalLengthSize_ = 0;  // bytes of each NAL unit's length (avcC), 0 for start codes
   std::unordered_map<int32_t, std::optional<int32_t>> leading_;  // LeadingPictures, by keyframe
+  // A step back of at most so many pictures walks back.
+  static constexpr int32_t kStepBack = 2;
   // Timed: pictures that decoding from their own keyframe did not show, and where it starts.
   static constexpr int kEarlierStarts = 2;
   std::unordered_map<int32_t, int32_t> earlierStart_;
