@@ -102,6 +102,11 @@ class LavfReader : public Container {
     if (demuxer_.Cancelled()) return AVIERR_USERABORT;
     SettleKeys();
     Order();
+    // Held as long as the file is open: no room beyond the entries.
+    index_.units.shrink_to_fit();
+    index_.seekPoints.shrink_to_fit();
+    index_.keys.shrink_to_fit();
+    index_.positions.shrink_to_fit();
     return AVIERR_OK;
   }
 
@@ -238,6 +243,7 @@ void LavfReader::Index() {
       u.key = intraOnly || (flagged && (!test || test(pkt->data, static_cast<size_t>(pkt->size))));
       open = starts.field && !starts.pair;
       first = starts;
+      u.reference = family == Family::kOther || starts.reference;
     } else {
       open = false;
     }

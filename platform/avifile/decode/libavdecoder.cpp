@@ -109,11 +109,11 @@ class LibavDecoder : public FrameDecoder {
     // on the way is kept. A jump from elsewhere keeps only the pictures nearest before its target,
     // so that it costs what a decode from the keyframe costs.
     const int32_t shown = HeldPicture();
-    const bool back = shown >= 0 && d < shown && shown - d <= kStepBack;
+    walkingBack_ = shown >= 0 && d < shown && shown - d <= kStepBack;
     if (cache_) {
-      cache_->Limit(back ? SIZE_MAX : kJumpKeepsBytes);
+      cache_->Limit(walkingBack_ ? SIZE_MAX : kJumpKeepsBytes);
       // Walking back, the pictures after this one were shown: their memory serves the decode.
-      if (back) cache_->DropAfter(d);
+      if (walkingBack_) cache_->DropAfter(d);
     }
     if (!CanContinueTo(d)) Seek(d);
     if (DecodeUntil(d, dead)) return true;
@@ -303,7 +303,7 @@ class LibavDecoder : public FrameDecoder {
     // On a failure, the packets after the last picture taken up to the next one that comes out
     // yield none of their own.
     int32_t lastBelow = s_.lastWhole >= 0 ? s_.lastWhole : s_.anchorDisplay - 1;
-    auto first = [&] { return std::min(lastBelow + 1, d); };
+    auto first = [&] { return s_.skipped ? d : std::min(lastBelow + 1, d); };
     const int32_t sendEnd = std::min(UnitCount(), sendLimit_);
     bool toTheEnd = false;
     // Every turn sends a packet or takes a picture; a decoder gives at most a few per packet.
@@ -346,7 +346,15 @@ class LibavDecoder : public FrameDecoder {
         return false;
       } else if (r == AVERROR(EAGAIN)) {
         if (s_.nextSend < sendEnd) {
-          SendUnit(s_.nextSend++);
+          // A jump leaves out the pictures no other is predicted from, but for the few before
+          // its target that steps back may want (a timed track knows which they are).
+          const int32_t u = s_.nextSend++;
+          if (timed_ && !walkingBack_ && !track().Reference(u) &&
+              track().PictureOfUnit(u) < d - kJumpDecodesBefore) {
+            s_.skipped = true;
+            continue;
+          }
+          SendUnit(u);
         } else if (sendEnd < UnitCount()) {
           *dead = {d, d};  // held back while looking ahead: nothing is known past here
           return false;
@@ -462,8 +470,10 @@ class LibavDecoder : public FrameDecoder {
   Palette sentPalette_{};     // the palette the decoder was last given
   size_t nalLengthSize_ = 0;  // bytes of each NAL unit's length (avcC), 0 for start codes
   std::unordered_map<int32_t, std::optional<int32_t>> leading_;  // LeadingPictures, by keyframe
-  // A step back of at most so many pictures walks back.
-  static constexpr int32_t kStepBack = 2;
+  // A step back of at most so many pictures walks back; a jump decodes the pictures that are no
+  // references only so many before its target.
+  static constexpr int32_t kStepBack = 2, kJumpDecodesBefore = 8;
+  bool walkingBack_ = false;  // the picture being decoded is a step back
   // Timed: pictures that decoding from their own keyframe did not show, and where it starts.
   static constexpr int kEarlierStarts = 2;
   std::unordered_map<int32_t, int32_t> earlierStart_;
@@ -479,6 +489,7 @@ class LibavDecoder : public FrameDecoder {
     int32_t nextSend = 0;         // next unit to hand to the decoder
     int32_t startUnit = 0;        // timed: the unit decoding started at
     int32_t trustFrom = -1;       // timed: the first picture shown as it came out (-1: all)
+    bool skipped = false;         // timed: pictures were left out, so none is known not to decode
     bool draining = false;        // the end was signalled: a seek must come before more packets
     bool paletteSent = false;     // the palette went with a packet since the seek
     bool keeping = false;         // pictures taken go into the cache, up to the seek's target

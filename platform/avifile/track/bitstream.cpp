@@ -406,6 +406,7 @@ PictureStarts Mpeg12Pictures(const uint8_t* p, size_t n, bool* lowDelay) {
       break;
     }
   }
+  out.reference = out.type != 3;  // B pictures are never references
   if (out.count > 0 && (structure[0] == 1 || structure[0] == 2)) {
     out.field = true;
     out.bottom = structure[0] == 2;
@@ -472,6 +473,7 @@ PictureStarts H264Pictures(const uint8_t* p, size_t n, size_t lengthSize, H264Pa
       out.field = field;
       out.bottom = bottom;
       out.frameNum = frameNum;
+      out.reference = (nal[0] >> 5) & 3;
       return field && !onePicture;  // a frame picture is the whole frame
     }
     out.pair = field && bottom != out.bottom && frameNum == out.frameNum;

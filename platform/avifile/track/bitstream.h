@@ -47,6 +47,7 @@ struct PictureStarts {
   int type = 0;           // MPEG-1/2: the first's coding type, 1 I, 2 P, 3 B
   uint32_t frameNum = 0;  // H.264: the first's frame number
   bool pair = false;      // two: the first's two fields, so a whole frame
+  bool reference = true;  // the first is one other pictures may be predicted from
 };
 
 // MPEG-1/2 video. *lowDelay is set from a sequence extension (pictures are not reordered).

@@ -31,12 +31,13 @@ inline constexpr int kMaxPacketsSought = 4096;
 
 // One unit of the index: 16 bytes.
 struct LavfUnit {
-  uint64_t pos1 : 48 = 0;    // the first packet's byte position + 1; 0 when the demuxer told none
-  uint64_t packets : 8 = 0;  // packets, 1 to kMaxUnitPackets
-  uint64_t key : 1 = 0;      // decoding may start here
-  uint64_t picture : 1 = 0;  // it begins a picture
-  uint32_t firstBytes = 0;   // bytes of its first packet
-  int32_t position = -1;     // the position showing its picture; -1 for none
+  uint64_t pos1 : 48 = 0;      // the first packet's byte position + 1; 0 when the demuxer told none
+  uint64_t packets : 8 = 0;    // packets, 1 to kMaxUnitPackets
+  uint64_t key : 1 = 0;        // decoding may start here
+  uint64_t picture : 1 = 0;    // it begins a picture
+  uint64_t reference : 1 = 1;  // other pictures may be predicted from its picture
+  uint32_t firstBytes = 0;     // bytes of its first packet
+  int32_t position = -1;       // the position showing its picture; -1 for none
 };
 static_assert(sizeof(LavfUnit) == 16);
 
@@ -109,6 +110,7 @@ class LavfTrack : public Track {
 
   bool Timed() const override { return true; }
   int32_t PictureOfUnit(int32_t unit) const override { return index_.units[unit].position; }
+  bool Reference(int32_t unit) const override { return index_.units[unit].reference; }
   int32_t UnitOfPicture(int32_t picture) const override { return index_.positions[picture]; }
 
  private:

@@ -93,4 +93,6 @@ class Track {
   virtual int32_t PictureOfUnit(int32_t unit) const { return unit; }
   // The unit that shows a picture (its first packet); for a timed track only.
   virtual int32_t UnitOfPicture(int32_t picture) const { return picture; }
+  // Whether a unit's picture may be a reference of others (else decoding may leave it out).
+  virtual bool Reference(int32_t /*unit*/) const { return true; }
 };
