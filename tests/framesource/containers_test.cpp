@@ -28,8 +28,9 @@ bool SameTopRows(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, i
   return true;
 }
 
-// Visits every position by stepping, then backwards from the last, then every third from each of
-// 0, 1 and 2 in a fresh instance; each visit must show ffmpeg's picture. The last picture is
+// Visits every position by stepping, then backwards from the last, then in a fresh instance by
+// jumps of seven positions (across keyframes, and back from the end); each visit must show
+// ffmpeg's picture. The last picture is
 // compared down to row lastRows only, where the file cuts it short (the lines it lacks hold
 // whatever memory the decoder reused). Faults are listed in the result.
 std::string CompareWithFfmpeg(const std::string& path, int width, int height, int lastRows = -1) {
@@ -53,9 +54,10 @@ std::string CompareWithFfmpeg(const std::string& path, int width, int height, in
     if (source.GetDIBAVI(p), !same(source, p)) faults += " back " + std::to_string(p);
   classBMPAVI jumps;
   jumps.GetEnable(path);
-  for (int first : {2, 0, 1})
-    for (int p = first; p < count; p += 3)
-      if (jumps.GetDIBAVI(p), !same(jumps, p)) faults += " jump " + std::to_string(p);
+  for (int i = 1; i <= count; ++i) {
+    const int p = i * 7 % count;  // every position, seven on from the one before
+    if (jumps.GetDIBAVI(p), !same(jumps, p)) faults += " jump " + std::to_string(p);
+  }
   if (!messages.messages().empty()) faults += " showed a message";
   return faults;
 }
