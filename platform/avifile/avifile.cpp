@@ -210,22 +210,24 @@ HRESULT AVIStreamRead(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, void* l
                       int32_t cbBuffer, int32_t* plBytes, int32_t* plSamples) {
   if (plBytes) *plBytes = 0;
   if (plSamples) *plSamples = 0;
-  if (!pavi || lSamples < 0 || cbBuffer < 0) return AVIERR_BADPARAM;
+  // One sample (a position) is read, as many as asked (-1: what a position holds).
+  if (!pavi || lSamples == 0 || lSamples < -1 || cbBuffer < 0) return AVIERR_BADPARAM;
+  if (lStart < 0 || lStart >= pavi->Summary().length) return AVIERR_NODATA;
   try {
     // Held by the stream, so that asking the size and then the bytes reads the file once.
     std::vector<uint8_t>& bytes = pavi->readBytes;
     if (pavi->readPosition != lStart) {
       pavi->readPosition = -1;
-      if (!pavi->file->container->ReadPosition(pavi->number, lStart, &bytes)) return AVIERR_NODATA;
-      if (bytes.size() > INT32_MAX) return AVIERR_NODATA;
+      if (!pavi->file->container->ReadPosition(pavi->number, lStart, &bytes) ||
+          bytes.size() > INT32_MAX)
+        return AVIERR_FILEREAD;  // damaged
       pavi->readPosition = lStart;
     }
     const auto size = static_cast<int32_t>(bytes.size());
     if (plBytes) *plBytes = size;
-    if (lpBuffer) {
-      if (cbBuffer < size) return AVIERR_BUFFERTOOSMALL;
-      std::memcpy(lpBuffer, bytes.data(), bytes.size());
-    }
+    if (!lpBuffer) return AVIERR_OK;
+    if (cbBuffer < size) return AVIERR_BUFFERTOOSMALL;
+    std::memcpy(lpBuffer, bytes.data(), bytes.size());
     if (plSamples) *plSamples = 1;
     return AVIERR_OK;
   } catch (const std::bad_alloc&) {
