@@ -1,5 +1,5 @@
-// libFuzzer target: the bytes as an AVI file, opened through the frame source as the viewer
-// opens it, then a few frames fetched (first, last, middle, backwards), line-doubled and
+// libFuzzer target: the bytes as a video file (an AVI file for our reader, anything else for
+// libavformat's), opened through the frame source as the viewer opens it, then a few frames fetched (first, last, middle, backwards), line-doubled and
 // painted, and the instance ended. Aborts on anything the callers could not live with: an
 // exception other than the 16-bit frame count's overflow, a failed open without exactly one of
 // the two messages (or a message on success), a buffer that disagrees with its header, or a

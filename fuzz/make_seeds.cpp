@@ -2,7 +2,7 @@
 // writer knows (each DIB depth, either row order, idx1 relative and absolute, no index, OpenDML
 // with several RIFFs and with an index of several pieces, audio first, dropped frames, palette
 // changes), and, when the ffmpeg command is there, one tiny file per compressed format the library
-// decodes and a type-1 DV file.
+// decodes, a type-1 DV file, and transport, program and raw DV streams for the libavformat reader.
 //   dovrel-make-seeds OUTDIR
 #include <sys/stat.h>
 
@@ -154,6 +154,17 @@ int main(int argc, char** argv) {
     ++missing;
   }
   std::remove(dv.c_str());
+  // Other containers, for the libavformat reader: interlaced MPEG-2 with B-frames in a transport
+  // and a program stream, interlaced H.264 in a transport stream, raw DV.
+  const Codec containers[] = {
+      {"mpeg2.ts", "32x32", 6, "-c:v mpeg2video -flags +ildct+ilme -top 1 -g 3 -bf 1 -f mpegts"},
+      {"mpeg2.vob", "32x32", 6, "-c:v mpeg2video -flags +ildct+ilme -top 1 -g 3 -bf 1 -f vob"},
+      {"h264.ts", "32x32", 6,
+       "-c:v libx264 -preset ultrafast -x264-params interlaced=1 -bf 1 -g 3 -f mpegts"},
+      {"raw.dv", "720x480", 1, "-c:v dvvideo -pix_fmt yuv411p -r 30000/1001 -f dv"},
+  };
+  for (const Codec& c : containers)
+    if (Ffmpeg(dir + "/ff-" + c.name, c.size, c.frames, c.args) != 0) ++missing;
   if (missing) std::fprintf(stderr, "dovrel-make-seeds: %d ffmpeg seeds not written\n", missing);
   return 0;
 }

@@ -10,28 +10,25 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
-#include "avicontainer.h"
+#include "container.h"
 #include "decoder.h"
 #include "dib.h"
-#include "packetreader.h"
-#include "track.h"
 
 struct AviFile {
   int refs = 1;
-  FileReader reader;
-  AviContainer container;
+  std::unique_ptr<Container> container;
 };
 
 struct AviStream {
   int refs = 1;
   AviFile* file = nullptr;
-  int number = 0;                                      // index among all the file's streams
+  size_t number = 0;                                   // index among all the file's streams
   AviDecoderError openError = AviDecoderError::kNone;  // of the last AVIStreamGetFrameOpen
-  // For AVIStreamRead, made at its first call: which packet a position shows.
-  std::unique_ptr<PacketReader> reader;
-  std::unique_ptr<Track> track;
-  const AviStreamData& data() const { return file->container.streams[number]; }
+  int32_t readPosition = -1;  // the position whose bytes AVIStreamRead holds, -1 for none
+  std::vector<uint8_t> readBytes;
+  StreamSummary Summary() const { return file->container->Summary(number); }
 };
 
 struct AviGetFrame {
@@ -41,12 +38,6 @@ struct AviGetFrame {
 
 namespace {
 int g_uses = 0;
-
-// A video stream is usable when its header and a whole bitmap header are there. A type-1 DV
-// stream is one whatever its format: when nothing told its size, no decoder can take it.
-bool IsUsableVideo(const AviStreamData& s) {
-  return s.hasHeader && s.IsVideo() && (s.format.size() >= 40 || s.fccType == kStreamTypeIavs);
-}
 }  // namespace
 
 void AVIFileInit() {
@@ -68,8 +59,7 @@ HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, uint32_t uMode,
   if (!szFile || uMode != OF_READ || g_uses == 0) return AVIERR_BADPARAM;
   try {
     auto file = std::make_unique<AviFile>();
-    if (!file->reader.Open(szFile)) return AVIERR_FILEOPEN;
-    if (HRESULT r = ParseAviFile(file->reader, &file->container); r != AVIERR_OK) return r;
+    if (HRESULT r = OpenContainer(szFile, &file->container); r != AVIERR_OK) return r;
     *ppfile = file.release();
     return AVIERR_OK;
   } catch (const std::bad_alloc&) {
@@ -82,15 +72,15 @@ HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, uint32_t fccType, in
   if (!ppavi) return AVIERR_BADPARAM;
   *ppavi = nullptr;
   if (!pfile || lParam < 0) return AVIERR_BADPARAM;
-  const auto& streams = pfile->container.streams;
+  const Container& container = *pfile->container;
   int32_t seen = 0;
-  for (size_t i = 0; i < streams.size(); ++i) {
-    const AviStreamData& s = streams[i];
-    bool matches = fccType == 0                 ? s.hasHeader
-                   : fccType == streamtypeVIDEO ? s.IsVideo()
+  for (size_t i = 0; i < container.StreamCount(); ++i) {
+    const StreamSummary s = container.Summary(i);
+    bool matches = fccType == 0                 ? s.listed
+                   : fccType == streamtypeVIDEO ? s.video
                                                 : s.fccType == fccType;
     if (!matches || seen++ != lParam) continue;
-    if (s.IsVideo() && !IsUsableVideo(s)) return AVIERR_BADFORMAT;
+    if (s.video && !s.usable) return AVIERR_BADFORMAT;
     AviStream* stream = nullptr;
     try {
       stream = new AviStream;
@@ -98,7 +88,7 @@ HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, uint32_t fccType, in
       return AVIERR_MEMORY;
     }
     stream->file = pfile;
-    stream->number = static_cast<int>(i);
+    stream->number = i;
     ++pfile->refs;
     *ppavi = stream;
     return AVIERR_OK;
@@ -110,8 +100,9 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
   if (!pavi) return nullptr;
   AviDecoderError& why = pavi->openError;
   why = AviDecoderError::kNone;
-  if (!IsUsableVideo(pavi->data())) {
-    why = pavi->data().IsVideo() ? AviDecoderError::kNoFormat : AviDecoderError::kNotVideo;
+  const StreamSummary summary = pavi->Summary();
+  if (!summary.usable) {
+    why = summary.video ? AviDecoderError::kNoFormat : AviDecoderError::kNotVideo;
     return nullptr;
   }
   // We deliver 24-bit uncompressed frames at the stream's own size, whatever size is asked.
@@ -121,7 +112,10 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
   }
   try {
     auto pg = std::make_unique<AviGetFrame>();
-    pg->decoder = FrameDecoder::Create(pavi->file->reader, pavi->data(), pavi->number, &why);
+    DecoderParams params;
+    std::unique_ptr<Track> track = pavi->file->container->OpenTrack(pavi->number, &params, &why);
+    if (!track) return nullptr;
+    pg->decoder = FrameDecoder::Create(std::move(track), params, &why);
     if (!pg->decoder) return nullptr;
     // A stream that shows no picture among its first packets is one we cannot decode.
     if (!pg->decoder->FindFirstPicture()) {
@@ -191,60 +185,59 @@ bool AVIStreamFrameDecoded(PGETFRAME pg) {
 }
 
 int32_t AVIStreamLength(PAVISTREAM pavi) {
-  if (!pavi) return -1;
-  size_t n = pavi->data().chunks.size();
-  return n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n);
+  return pavi ? pavi->Summary().length : -1;
+}
+
+HRESULT AVIStreamInfo(PAVISTREAM pavi, AVISTREAMINFO* psi, int32_t lSize) {
+  if (!pavi || !psi || lSize < static_cast<int32_t>(sizeof(AVISTREAMINFO))) return AVIERR_BADPARAM;
+  const StreamSummary s = pavi->Summary();
+  *psi = AVISTREAMINFO{};
+  psi->fccType = s.fccType;
+  psi->fccHandler = s.fccHandler;
+  psi->dwScale = s.dwScale;
+  psi->dwRate = s.dwRate;
+  psi->dwLength = s.length;
+  if (s.hasFormat) {
+    psi->biCompression = s.biCompression;
+    psi->width = s.width;
+    psi->height = s.height;
+  }
+  try {
+    std::string name = pavi->file->container->CodecName(pavi->number);
+    std::strncpy(psi->szName, name.c_str(), sizeof psi->szName - 1);
+  } catch (const std::bad_alloc&) {
+  }
+  return AVIERR_OK;
 }
 
 HRESULT AVIStreamRead(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, void* lpBuffer,
                       int32_t cbBuffer, int32_t* plBytes, int32_t* plSamples) {
   if (plBytes) *plBytes = 0;
   if (plSamples) *plSamples = 0;
+  // One sample (a position) is read, as many as asked (-1: what a position holds).
   if (!pavi || lSamples == 0 || lSamples < -1 || cbBuffer < 0) return AVIERR_BADPARAM;
+  if (lStart < 0 || lStart >= pavi->Summary().length) return AVIERR_NODATA;
   try {
-    if (!pavi->track) {
-      auto reader = std::make_unique<PacketReader>(pavi->file->reader, pavi->number);
-      pavi->track = std::make_unique<Track>(pavi->data(), nullptr, *reader);
-      pavi->reader = std::move(reader);
+    // Held by the stream, so that asking the size and then the bytes reads the file once.
+    std::vector<uint8_t>& bytes = pavi->readBytes;
+    if (pavi->readPosition != lStart) {
+      pavi->readPosition = -1;
+      if (!pavi->file->container->ReadPosition(pavi->number, lStart, &bytes) ||
+          bytes.size() > INT32_MAX)
+        return AVIERR_FILEREAD;  // damaged
+      pavi->readPosition = lStart;
     }
-    const int32_t packet = pavi->track->PacketOfPosition(lStart);
-    if (packet < 0) return AVIERR_NODATA;
-    const AviChunk chunk = pavi->track->Chunk(packet);
-    const uint32_t size = pavi->reader->Check(chunk);  // 0: a damaged chunk
-    if (size == 0) return AVIERR_FILEREAD;
-    if (plBytes) *plBytes = static_cast<int32_t>(size);
+    const auto size = static_cast<int32_t>(bytes.size());
+    if (plBytes) *plBytes = size;
     if (!lpBuffer) return AVIERR_OK;
-    if (static_cast<uint32_t>(cbBuffer) < size) return AVIERR_BUFFERTOOSMALL;
-    if (!pavi->reader->ReadFront(chunk, static_cast<uint8_t*>(lpBuffer), size))
-      return AVIERR_FILEREAD;
+    if (cbBuffer < size) return AVIERR_BUFFERTOOSMALL;
+    std::memcpy(lpBuffer, bytes.data(), bytes.size());
     if (plSamples) *plSamples = 1;
     return AVIERR_OK;
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }
   return AVIERR_MEMORY;
-}
-
-HRESULT AVIStreamInfo(PAVISTREAM pavi, AVISTREAMINFO* psi, int32_t lSize) {
-  if (!pavi || !psi || lSize < static_cast<int32_t>(sizeof(AVISTREAMINFO))) return AVIERR_BADPARAM;
-  const AviStreamData& s = pavi->data();
-  *psi = AVISTREAMINFO{};
-  psi->fccType = s.fccType;
-  psi->fccHandler = s.fccHandler;
-  psi->dwScale = s.dwScale;
-  psi->dwRate = s.dwRate;
-  psi->dwLength = AVIStreamLength(pavi);
-  if (s.format.size() >= 40) {
-    psi->biCompression = Le32(s.format.data() + 16);
-    psi->width = static_cast<int32_t>(Le32(s.format.data() + 4));
-    psi->height = static_cast<int32_t>(Le32(s.format.data() + 8));
-  }
-  try {
-    std::string name = FrameDecoder::CodecName(s);
-    std::strncpy(psi->szName, name.c_str(), sizeof psi->szName - 1);
-  } catch (const std::bad_alloc&) {
-  }
-  return AVIERR_OK;
 }
 
 HRESULT AVIStreamGetFrameClose(PGETFRAME pg) {

@@ -1,11 +1,9 @@
 // The AVI library's track, from inside: links its internals on purpose.
-#include "track.h"
-
 #include <gtest/gtest.h>
 
 #include "avicontainer.h"
+#include "avitrack.h"
 #include "bitstream.h"
-#include "packetreader.h"
 #include "streamformat.h"
 #include "testutil.h"
 
@@ -57,10 +55,9 @@ TEST(Track, KeyframesVerifiedFromTheBitstreamAreTheIndexedOnes) {
     ASSERT_TRUE(format);
     const std::vector<uint8_t> codecData(scanned.format.begin() + format->codecDataFrom,
                                          scanned.format.begin() + format->codecDataTo);
-    PacketReader readerA(a.file, 0), reader(b.file, 0);
-    Track byIndex(flagged, nullptr, readerA);
+    AviTrack byIndex(a.file, flagged, 0, nullptr);
     byIndex.SetKeyframes(false, nullptr);
-    Track verified(scanned, nullptr, reader);
+    AviTrack verified(b.file, scanned, 0, nullptr);
     verified.SetKeyframes(false, KeyframeTest(c.id, codecData, 64, 48, 24));
 
     ASSERT_EQ(verified.PacketCount(), byIndex.PacketCount());

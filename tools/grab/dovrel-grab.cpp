@@ -2,10 +2,10 @@
 // the name ends in .png) without a window. Without --priority, the field the video shot first
 // comes first, as the viewer starts. --info describes the stream, and with a position the DV
 // recording date, time and time code of its frame; --scenes lists where each scene starts.
-//   dovrel-grab FILE.avi POSITION OUT.bmp|OUT.png [--view 1/30|1/60] [--priority even|odd]
-//   dovrel-grab FILE.avi --all OUTDIR [--view ...] [--priority ...]
-//   dovrel-grab FILE.avi --info [POSITION] [--view ...]
-//   dovrel-grab FILE.avi --scenes [--view ...]
+//   dovrel-grab VIDEO POSITION OUT.bmp|OUT.png [--view 1/30|1/60] [--priority even|odd]
+//   dovrel-grab VIDEO --all OUTDIR [--view ...] [--priority ...]
+//   dovrel-grab VIDEO --info [POSITION] [--view ...]
+//   dovrel-grab VIDEO --scenes [--view ...]
 // Exit status: 0 done, 1 the file could not be opened or a picture not written, 2 usage; ended
 // by a signal, as that signal ends a program, with no half-written file left behind.
 #include <sys/stat.h>
@@ -28,11 +28,11 @@ namespace {
 int Usage(const char* why) {
   std::fprintf(stderr,
                "dovrel-grab: %s\n"
-               "usage: dovrel-grab FILE.avi POSITION OUT.bmp|OUT.png [--view 1/30|1/60] "
+               "usage: dovrel-grab VIDEO POSITION OUT.bmp|OUT.png [--view 1/30|1/60] "
                "[--priority even|odd]\n"
-               "       dovrel-grab FILE.avi --all OUTDIR [--view 1/30|1/60] [--priority even|odd]\n"
-               "       dovrel-grab FILE.avi --info [POSITION] [--view 1/30|1/60]\n"
-               "       dovrel-grab FILE.avi --scenes [--view 1/30|1/60]\n",
+               "       dovrel-grab VIDEO --all OUTDIR [--view 1/30|1/60] [--priority even|odd]\n"
+               "       dovrel-grab VIDEO --info [POSITION] [--view 1/30|1/60]\n"
+               "       dovrel-grab VIDEO --scenes [--view 1/30|1/60]\n",
                why);
   return 2;
 }

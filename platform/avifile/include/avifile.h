@@ -1,5 +1,6 @@
-// The AVI file library: opening an AVI file, finding its streams and fetching a video stream's
-// frames as packed 24-bit DIBs. Handles are reference counted: a stream keeps its file alive, a
+// The AVI file library: opening a video file (AVI with our own reader, any other container
+// through libavformat), finding its streams and fetching a video stream's frames as packed
+// 24-bit DIBs. Handles are reference counted: a stream keeps its file alive, a
 // decompressor keeps its stream alive. All calls come from one thread.
 #pragma once
 
@@ -72,8 +73,10 @@ uint32_t AVIStreamRelease(PAVISTREAM pavi);  // remaining references
 uint32_t AVIFileRelease(PAVIFILE pfile);     // remaining references
 int AVIFileUseCount();  // begun uses not yet ended (ours: lets tests check the pairing)
 // The bytes of the packet shown at position lStart (lSamples 1; a dropped frame's: the packet
-// before it), as the file holds them, undecoded. With lpBuffer null, *plBytes is the size
-// needed. AVIERR_BUFFERTOOSMALL when cbBuffer is less; AVIERR_NODATA outside the stream.
+// before it), as the file holds them, undecoded; of a frame coded as two field pictures, both
+// packets one after the other. With lpBuffer null, *plBytes is the size needed.
+// AVIERR_BUFFERTOOSMALL when cbBuffer is less; AVIERR_NODATA outside the stream;
+// AVIERR_FILEREAD when the packet cannot be read.
 inline constexpr HRESULT AVIERR_BUFFERTOOSMALL = static_cast<HRESULT>(0x80044074);
 HRESULT AVIStreamRead(PAVISTREAM pavi, int32_t lStart, int32_t lSamples, void* lpBuffer,
                       int32_t cbBuffer, int32_t* plBytes, int32_t* plSamples);

@@ -44,10 +44,21 @@ size_t PictureCache::BytesOf(const AVFrame* f) {
   return n;
 }
 
+void PictureCache::Limit(size_t bytes) {
+  limit_ = std::min(bytes, budget_);
+  while (bytes_ > limit_) Drop(frames_.begin());
+}
+
+void PictureCache::DropAfter(int32_t display) {
+  while (!frames_.empty() && std::prev(frames_.end())->first > display)
+    Drop(std::prev(frames_.end()));
+}
+
 void PictureCache::Keep(int32_t display, const AVFrame* f, int32_t target) {
   if (auto it = frames_.find(display); it != frames_.end()) Drop(it);
   const size_t size = BytesOf(f);
-  if (size > budget_) return;
+  const size_t budget = std::min(budget_, limit_);
+  if (size > budget) return;
   std::unique_ptr<AVFrame, FrameFree> kept(av_frame_clone(f));  // a reference: no pixels copied
   if (!kept) return;
   try {
@@ -56,7 +67,7 @@ void PictureCache::Keep(int32_t display, const AVFrame* f, int32_t target) {
     return;  // keeping is a saving, never a reason for a fetch to fail
   }
   bytes_ += size;
-  while (bytes_ > budget_) {
+  while (bytes_ > budget) {
     auto last = std::prev(frames_.end());
     Drop(last->first > target ? last : frames_.begin());
   }

@@ -1,11 +1,15 @@
-#include "track.h"
+#include "avitrack.h"
 
 #include <algorithm>
 
-Track::Track(const AviStreamData& stream, std::shared_ptr<const Palette> palette,
-             PacketReader& reader)
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+AviTrack::AviTrack(const FileReader& file, const AviStreamData& stream, int streamNumber,
+                   std::shared_ptr<const Palette> palette)
     : chunks_(stream.chunks),
-      reader_(reader),
+      reader_(file, streamNumber),
       keyframesKnown_(stream.keyframesKnown),
       palette_(std::move(palette)),
       changes_(stream.paletteChanges) {
@@ -18,7 +22,46 @@ Track::Track(const AviStreamData& stream, std::shared_ptr<const Palette> palette
   }
 }
 
-int32_t Track::PacketOfPosition(int32_t pos) const {
+AviTrack::~AviTrack() {
+  av_packet_free(&packet_);
+  av_buffer_unref(&packetBuffer_);
+}
+
+// The decoder lets go of a packet once it has decoded it, so one buffer serves every packet; one
+// it still holds is left to it and another is made. Nor is one kept that is far larger than the
+// packets: a single huge chunk does not hold its memory for good.
+AVBufferRef* AviTrack::PacketBuffer(size_t size) {
+  constexpr size_t kSlack = 1 << 20;  // bytes a buffer may exceed twice the packet by
+  if (packetBuffer_ && (packetBuffer_->size < size || packetBuffer_->size > 2 * size + kSlack ||
+                        !av_buffer_is_writable(packetBuffer_)))
+    av_buffer_unref(&packetBuffer_);
+  if (!packetBuffer_)  // with room for somewhat larger packets to come
+    packetBuffer_ = av_buffer_alloc(size + std::min(size / 4, kSlack));
+  return packetBuffer_ ? av_buffer_ref(packetBuffer_) : nullptr;
+}
+
+bool AviTrack::Send(int32_t unit, const PacketSink& sink) {
+  // Read straight into a buffer the decoder can keep, so that it need not copy the packet.
+  const AviChunk chunk = Chunk(unit);
+  if (!packet_ && !(packet_ = av_packet_alloc())) return false;
+  AVBufferRef* buf = PacketBuffer(PacketReader::Room(chunk, AV_INPUT_BUFFER_PADDING_SIZE));
+  if (!buf) return false;
+  Packet packet;
+  if (!reader_.ReadInto(chunk, buf->data, AV_INPUT_BUFFER_PADDING_SIZE, &packet)) {
+    av_buffer_unref(&buf);  // damaged: skipped
+    return false;
+  }
+  av_packet_unref(packet_);
+  packet_->buf = buf;
+  packet_->data = const_cast<uint8_t*>(packet.data);
+  packet_->size = static_cast<int>(packet.size);
+  if (packet.keyframe) packet_->flags |= AV_PKT_FLAG_KEY;
+  sink(packet_);
+  av_packet_unref(packet_);
+  return true;
+}
+
+int32_t AviTrack::PacketOfPosition(int32_t pos) const {
   if (pos < 0 || static_cast<size_t>(pos) >= chunks_.size() || PacketCount() == 0) return -1;
   if (everyChunk_) return pos;
   // The last non-empty chunk at or before pos; positions before the first one show it.
@@ -26,7 +69,7 @@ int32_t Track::PacketOfPosition(int32_t pos) const {
   return it == packets_.begin() ? 0 : static_cast<int32_t>(it - packets_.begin() - 1);
 }
 
-void Track::SetKeyframes(bool intraOnly, KeyTest test) {
+void AviTrack::SetKeyframes(bool intraOnly, KeyTest test) {
   everyPacketKey_ = intraOnly;
   everyCandidate_ = false;
   candidates_.clear();
@@ -46,7 +89,7 @@ void Track::SetKeyframes(bool intraOnly, KeyTest test) {
   if (keyTest_) keyState_.assign(CandidateCount(), kUnknown);
 }
 
-bool Track::IsStart(size_t i) {
+bool AviTrack::IsStart(size_t i) {
   if (i == 0 || !keyTest_) return true;  // nothing comes before packet 0
   int8_t& state = keyState_[i];
   if (state == kUnknown) {
@@ -58,7 +101,7 @@ bool Track::IsStart(size_t i) {
   return state == kKey;
 }
 
-int32_t Track::KeyAtOrBefore(int32_t packet) {
+int32_t AviTrack::KeyAtOrBefore(int32_t packet) {
   if (everyPacketKey_) return packet;
   if (packet <= 0 || CandidateCount() == 0) return 0;
   // The last candidate at or before the packet (candidates begin with packet 0)...
@@ -81,12 +124,12 @@ int32_t Track::KeyAtOrBefore(int32_t packet) {
   return Candidate(i);
 }
 
-int32_t Track::KeyBefore(int32_t key) {
+int32_t AviTrack::KeyBefore(int32_t key) {
   if (everyPacketKey_) return key - 1;
   return key > 0 ? KeyAtOrBefore(key - 1) : -1;
 }
 
-const Palette* Track::PaletteAt(int32_t packet) {
+const Palette* AviTrack::PaletteAt(int32_t packet) {
   if (!palette_ || changes_.empty()) return palette_.get();
   // The changes in force: those whose position is at or before the packet's chunk.
   const auto chunk = static_cast<uint32_t>(ChunkOfPacket(packet));
@@ -109,7 +152,7 @@ const Palette* Track::PaletteAt(int32_t packet) {
   return &current_;
 }
 
-void Track::ApplyPaletteChange(const AviPaletteChange& change) {
+void AviTrack::ApplyPaletteChange(const AviPaletteChange& change) {
   const AviChunk chunk{change.offset, change.size, 0};
   uint8_t b[kPaletteChangeBytes];
   const size_t n = std::min<size_t>(reader_.Check(chunk), sizeof b);

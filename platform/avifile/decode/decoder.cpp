@@ -1,4 +1,4 @@
-// The decoder base (positions, packets, the packed DIB), the choice of decoder for a stream, and
+// The decoder base (positions, pictures, the packed DIB), the choice of decoder for a stream, and
 // our converter for uncompressed DIB streams (1 to 32 bits, either row order).
 #include "decoder.h"
 
@@ -6,56 +6,36 @@
 #include <array>
 #include <cstring>
 
+#include "filereader.h"  // Le16, Le32
 #include "libavdecoder.h"
 
 namespace {
 
-constexpr uint32_t kDIB = MakeFourCC('D', 'I', 'B', ' ');
-constexpr uint32_t kRGB = MakeFourCC('R', 'G', 'B', ' ');
-constexpr uint32_t kRAW = MakeFourCC('R', 'A', 'W', ' ');
-
-// Uncompressed DIB frames, under any of the tags writers give them.
-bool IsDibCompression(uint32_t c) {
-  return c == BI_RGB || c == kDIB || c == kRGB || c == kRAW || c == BI_BITFIELDS;
-}
-
 // Uncompressed DIB frames, converted to 24-bit bottom-up rows.
 class RawDibDecoder : public FrameDecoder {
  public:
-  RawDibDecoder(const FileReader& file, const AviStreamData& stream, int number,
-                const StreamFormat& format)
-      : FrameDecoder(file, stream, number, format),
-        bits_(format.header.biBitCount),
-        topDown_(format.header.biHeight < 0),
-        srcStride_(DibStride(format.header.biWidth, format.header.biBitCount)) {
-    const BITMAPINFOHEADER& h = format.header;
-    const std::vector<uint8_t>& f = stream.format;
-    // A colour table (8 bits or fewer) is the track's: the one in force at each packet.
-    if (bits_ <= 8) return;
-    if (h.biCompression == BI_BITFIELDS)
-      masks_ = {Le32(f.data() + 40), Le32(f.data() + 44), Le32(f.data() + 48)};
-    else if (bits_ == 16)
-      masks_ = {0x7C00, 0x03E0, 0x001F};
-    else
-      masks_ = {0xFF0000, 0x00FF00, 0x0000FF};
-  }
+  RawDibDecoder(std::unique_ptr<Track> track, const DecoderParams& params)
+      : FrameDecoder(std::move(track), params),
+        bits_(params.raw->bits),
+        topDown_(params.raw->topDown),
+        srcStride_(params.raw->stride),
+        masks_(params.raw->masks) {}
 
   bool Decode(int32_t packet, Span* /*dead*/) override {
     // A chunk that holds less than a whole picture, by its index or by its own header, is
     // not one: nothing of it is read or converted.
     const size_t need = static_cast<size_t>(srcStride_) * height();
-    const AviChunk chunk = track().Chunk(packet);
-    if (chunk.size < need) return false;
+    if (track().UnitBytes(packet) < need) return false;
     if (bits_ == 24 && !topDown_) {
       // Already in the delivered layout: read straight into the frame.
-      if (reader().Check(chunk) < need) return false;
-      if (!reader().ReadFront(chunk, Pixels(), need)) {
+      if (track().Check(packet) < need) return false;
+      if (!track().ReadFront(packet, Pixels(), need)) {
         SetHeld(kGarbage);  // the read may have overwritten part of the picture
         return false;
       }
     } else {
       Packet p;
-      if (!reader().Read(chunk, &p) || p.size < need) return false;
+      if (!track().Read(packet, &p) || p.size < need) return false;
       Convert(p.data, track().PaletteAt(packet));
     }
     return true;
@@ -113,14 +93,12 @@ class RawDibDecoder : public FrameDecoder {
 
 }  // namespace
 
-FrameDecoder::FrameDecoder(const FileReader& file, const AviStreamData& stream, int streamNumber,
-                           const StreamFormat& format)
-    : reader_(file, streamNumber),
-      track_(stream, format.palette, reader_),
-      width_(format.width),
-      height_(format.height),
-      stride_(DibStride(format.width, 24)),
-      streamOrder_(stream.fieldOrder) {}
+FrameDecoder::FrameDecoder(std::unique_ptr<Track> track, const DecoderParams& params)
+    : track_(std::move(track)),
+      width_(params.width),
+      height_(params.height),
+      stride_(DibStride(params.width, 24)),
+      streamOrder_(params.fieldOrder) {}
 
 uint8_t* FrameDecoder::Pixels() {
   if (dib_.empty()) {
@@ -135,7 +113,7 @@ uint8_t* FrameDecoder::Pixels() {
 }
 
 const uint8_t* FrameDecoder::GetFrame(int32_t pos) {
-  const int32_t packet = track_.PacketOfPosition(pos);
+  const int32_t packet = track_->PictureOfPosition(pos);
   if (packet < 0) return nullptr;
   // Each turn delivers, or learns packets that yield nothing and moves to the one before them.
   int32_t want = packet;
@@ -162,13 +140,13 @@ const uint8_t* FrameDecoder::GetFrame(int32_t pos) {
 
 bool FrameDecoder::FindFirstPicture() {
   int32_t limit = 0;
-  for (uint64_t bytes = 0; limit < PacketCount() && limit < kLookAheadPackets &&
-                           (bytes += track_.Chunk(limit).size) <= kLookAheadBytes;)
+  for (uint64_t bytes = 0; limit < UnitCount() && limit < kLookAheadPackets &&
+                           (bytes += track_->UnitBytes(limit)) <= kLookAheadBytes;)
     ++limit;
-  limit = std::max(limit, std::min(PacketCount(), 1));
+  limit = std::max(limit, std::min(UnitCount(), 1));
   sendLimit_ = limit;
   int32_t found = -1;
-  for (int32_t p = 0; p < limit;) {
+  for (int32_t p = 0; p < std::min(limit, PictureCount());) {
     Span dead{p, p};
     if (Decode(p, &dead)) {
       held_ = found = p;
@@ -206,40 +184,17 @@ void FrameDecoder::AddDeadSpan(Span span) {
   dead_.emplace(span.first, span);
 }
 
-std::unique_ptr<FrameDecoder> FrameDecoder::Create(const FileReader& file,
-                                                   const AviStreamData& stream, int streamNumber,
+std::unique_ptr<FrameDecoder> FrameDecoder::Create(std::unique_ptr<Track> track,
+                                                   const DecoderParams& params,
                                                    AviDecoderError* why) {
-  const std::optional<StreamFormat> format = ReadStreamFormat(stream.format);
-  if (!format) {
-    *why = AviDecoderError::kNoFormat;
-    return nullptr;
-  }
-  const BITMAPINFOHEADER& h = format->header;
-  const int64_t w = format->width, ht = format->height;
-  if (w <= 0 || ht <= 0 || w > kMaxFrameDimension || ht > kMaxFrameDimension ||
-      w * ht > kMaxFramePixels) {
+  if (!FrameSizeAllowed(params.width, params.height)) {
     *why = AviDecoderError::kFrameSize;
     return nullptr;
   }
-  if (IsDibCompression(h.biCompression)) {
-    bool ok = h.biCompression == BI_BITFIELDS
-                  ? (h.biBitCount == 16 || h.biBitCount == 32) && stream.format.size() >= 52
-                  : h.biBitCount == 1 || h.biBitCount == 2 || h.biBitCount == 4 ||
-                        h.biBitCount == 8 || h.biBitCount == 16 || h.biBitCount == 24 ||
-                        h.biBitCount == 32;
-    if (!ok) {
-      *why = AviDecoderError::kBitDepth;
-      return nullptr;
-    }
-    return std::make_unique<RawDibDecoder>(file, stream, streamNumber, *format);
+  if (params.unusable != AviDecoderError::kNone) {
+    *why = params.unusable;
+    return nullptr;
   }
-  return CreateLibavDecoder(file, stream, streamNumber, *format, why);
-}
-
-std::string FrameDecoder::CodecName(const AviStreamData& stream) {
-  if (stream.format.size() < 40) return "";
-  BITMAPINFOHEADER h;
-  std::memcpy(&h, stream.format.data(), sizeof h);  // little-endian on disk and here
-  if (IsDibCompression(h.biCompression)) return "raw " + std::to_string(h.biBitCount) + "-bit";
-  return LibavCodecName(stream, h);
+  if (params.raw) return std::make_unique<RawDibDecoder>(std::move(track), params);
+  return CreateLibavDecoder(std::move(track), params, why);
 }

@@ -1,14 +1,14 @@
 // Decompressors for a video stream: each delivers any position as a packed DIB (40-byte
 // header + 24-bit bottom-up BGR pixels, rows padded to 4 bytes), the size of the stream's
-// format. Uncompressed DIB streams are converted by our own code; every other format goes
+// pictures. Uncompressed DIB streams are converted by our own code; every other format goes
 // through libavcodec and libswscale.
 //
-// Decoders take packets only: the track says which packet to decode, the packet reader reads
-// it, and no decoder reads the file itself.
+// Decoders take packets only: the track says which unit to decode and hands over its packets,
+// and no decoder knows the file or its container.
 //
-// Ownership: the decoder owns the packed DIB it returns; it stays valid until the next
-// GetFrame call or the decoder's end. The stream data and the file reader belong to the opened
-// file, which outlives the decoder.
+// Ownership: the decoder owns its track and the packed DIB it returns, which stays valid until
+// the next GetFrame call or the decoder's end. The track reads through the opened file, which
+// outlives the decoder.
 #pragma once
 
 #include <cstdint>
@@ -17,11 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "avicontainer.h"
 #include "avifile.h"
 #include "dib.h"
-#include "packetreader.h"
-#include "streamformat.h"
 #include "track.h"
 
 // Larger frames are refused with the decoder message (no decompressor delivers them). 16384 a
@@ -29,18 +26,22 @@
 // held twice (here and in the frame buffer).
 inline constexpr int32_t kMaxFrameDimension = 16384;    // pixels, each of width and height
 inline constexpr int64_t kMaxFramePixels = 40'000'000;  // width x height
+// Whether frames of this size are within those bounds.
+inline bool FrameSizeAllowed(int64_t width, int64_t height) {
+  return width > 0 && height > 0 && width <= kMaxFrameDimension && height <= kMaxFrameDimension &&
+         width * height <= kMaxFramePixels;
+}
 
 class FrameDecoder {
  public:
   virtual ~FrameDecoder() = default;
 
-  // Null, and *why set, when no decompressor can deliver this stream as 24-bit frames.
-  static std::unique_ptr<FrameDecoder> Create(const FileReader& file, const AviStreamData& stream,
-                                              int streamNumber, AviDecoderError* why);
-  // "dvvideo", "mjpeg", "raw 24-bit", ... or "" when nothing can decode the stream.
-  static std::string CodecName(const AviStreamData& stream);
+  // Null, and *why set, when no decompressor can deliver the track's pictures as 24-bit frames
+  // (kFrameSize when their size is out of bounds).
+  static std::unique_ptr<FrameDecoder> Create(std::unique_ptr<Track> track,
+                                              const DecoderParams& params, AviDecoderError* why);
 
-  // Whether a picture decodes among the stream's first packets: at most kLookAheadPackets of
+  // Whether a picture decodes among the stream's first units: at most kLookAheadPackets of
   // them, and no more than kLookAheadBytes. A stream whose first picture is damaged still opens;
   // one that shows nothing that soon is taken to be undecodable.
   bool FindFirstPicture();
@@ -63,34 +64,31 @@ class FrameDecoder {
   static constexpr uint64_t kLookAheadBytes = 64 << 20;  // and so many bytes of them at most
 
  protected:
-  FrameDecoder(const FileReader& file, const AviStreamData& stream, int streamNumber,
-               const StreamFormat& format);
+  FrameDecoder(std::unique_ptr<Track> track, const DecoderParams& params);
 
-  // Packets [first, last] that yield no picture of their own.
+  // Pictures [first, last] that do not decode.
   struct Span {
     int32_t first, last;
   };
-  // Puts packet's picture into the DIB and returns true; or returns false with *dead set to
-  // packets known to yield none (packet among them). A decoder may then have put the picture
-  // of the packet before them into the DIB (SetHeld), saving a decode of it.
-  virtual bool Decode(int32_t packet, Span* dead) = 0;
-  void SetHeld(int32_t packet) { held_ = packet; }
+  // Puts a picture into the DIB and returns true; or returns false with *dead set to pictures
+  // known not to decode (this one among them). A decoder may then have put the picture before
+  // them into the DIB (SetHeld), saving a decode of it.
+  virtual bool Decode(int32_t picture, Span* dead) = 0;
+  void SetHeld(int32_t picture) { held_ = picture; }
+  int32_t HeldPicture() const { return held_; }  // the picture the DIB holds; < 0 for none
   // What a decoded picture says of its fields; the first picture's word is the one kept.
   void NotePictureOrder(AviFieldOrder order) {
     if (!orderNoted_) pictureOrder_ = order;
     orderNoted_ = true;
   }
-  static constexpr int32_t kGarbage = -2, kBlack = -1;  // held_ other than a packet
-  // Packets decoding may read up to (exclusive): all but while looking ahead.
+  static constexpr int32_t kGarbage = -2, kBlack = -1;  // held_ other than a picture
+  // Units decoding may send up to (exclusive): all but while looking ahead.
   int32_t sendLimit_ = INT32_MAX;
 
-  Track& track() { return track_; }
-  PacketReader& reader() { return reader_; }
-  int32_t PacketCount() const { return track_.PacketCount(); }
-  // Reads a packet into the reader's buffer; false for a damaged chunk.
-  bool ReadPacket(int32_t packet, Packet* out, size_t padding = 0) {
-    return reader_.Read(track_.Chunk(packet), out, padding);
-  }
+  Track& track() { return *track_; }
+  const Track& track() const { return *track_; }
+  int32_t PictureCount() const { return track_->PictureCount(); }
+  int32_t UnitCount() const { return track_->UnitCount(); }
 
   // The packed DIB is made when the first frame is delivered, not on the header's word: a
   // header that declares a huge frame costs nothing until a frame of that size decodes.
@@ -101,20 +99,19 @@ class FrameDecoder {
   int64_t stride() const { return stride_; }
 
  private:
-  const Span* DeadSpanAt(int32_t packet) const;
+  const Span* DeadSpanAt(int32_t picture) const;
   void AddDeadSpan(Span span);
 
-  PacketReader reader_;
-  Track track_;
+  std::unique_ptr<Track> track_;
   int32_t width_, height_;
   int64_t stride_;
   std::vector<uint8_t> dib_;
-  int32_t held_ = kGarbage;    // packet whose picture the DIB holds, or kBlack
-  AviFieldOrder streamOrder_;  // the file's word
+  int32_t held_ = kGarbage;                               // the picture the DIB holds, or kBlack
+  AviFieldOrder streamOrder_;                             // the file's word
   AviFieldOrder pictureOrder_ = AviFieldOrder::kUnknown;  // the first picture's
   bool orderNoted_ = false;
   bool decoded_ = false;
-  // Packets found to yield no picture, first -> span; adjacent spans are merged, so that a
-  // damaged stretch is decoded once and stepping through it costs nothing.
+  // Pictures found not to decode, first -> span; adjacent spans are merged, so that a damaged
+  // stretch is decoded once and stepping through it costs nothing.
   std::map<int32_t, Span> dead_;
 };

@@ -23,13 +23,16 @@ namespace {
 
 // Reads the bits of an H.264 RBSP; past its end every read gives 0 and ok turns false.
 struct BitReader {
-  const std::vector<uint8_t>& b;
+  const uint8_t* b;
+  size_t size;
   size_t pos = 0;
   bool ok = true;
+  explicit BitReader(const std::vector<uint8_t>& v) : b(v.data()), size(v.size()) {}
+  BitReader(const uint8_t* data, size_t n) : b(data), size(n) {}
   uint32_t U(int n) {
     uint32_t v = 0;
     for (int i = 0; i < n; ++i, ++pos) {
-      if (pos >= b.size() * 8) ok = false;
+      if (pos >= size * 8) ok = false;
       v = v << 1 | (ok ? (b[pos >> 3] >> (7 - (pos & 7))) & 1 : 0);
     }
     return v;
@@ -46,7 +49,21 @@ struct BitReader {
   }
 };
 
-// The first bytes of an H.264 NAL unit's payload without the bytes that escape start codes.
+// The first bytes of an H.264 NAL unit's payload without the bytes that escape start codes, into
+// out; how many.
+size_t Rbsp(const uint8_t* nal, size_t n, uint8_t* out, size_t limit) {
+  size_t m = 0;
+  for (size_t i = 0, zeros = 0; i < n && m < limit; ++i) {
+    if (zeros >= 2 && nal[i] == 3) {
+      zeros = 0;
+      continue;
+    }
+    zeros = nal[i] == 0 ? zeros + 1 : 0;
+    out[m++] = nal[i];
+  }
+  return m;
+}
+
 std::vector<uint8_t> Rbsp(const uint8_t* nal, size_t n, size_t limit) {
   std::vector<uint8_t> rbsp;
   for (size_t i = 0, zeros = 0; i < n && rbsp.size() < limit; ++i) {
@@ -85,18 +102,26 @@ void ForEachNal(const uint8_t* p, size_t n, size_t lengthSize, Visit visit) {
   if (start != SIZE_MAX && start < n) visit(p + start, n - start);
 }
 
-// Pixels of the picture an H.264 sequence parameter set declares (its NAL unit without the
-// header byte), or -1 when it cannot be read.
-int64_t H264SpsPixels(const uint8_t* nal, size_t n) {
+// What an H.264 sequence parameter set (its NAL unit without the header byte) tells; pixels -1
+// when it cannot be read.
+struct SpsFacts {
+  uint32_t id = 0;
+  int64_t pixels = -1;
+  H264ParamSets::Sps sps;
+};
+
+SpsFacts ReadSps(const uint8_t* nal, size_t n) {
   const std::vector<uint8_t> rbsp = Rbsp(nal, n, 4096);
   BitReader r{rbsp};
+  SpsFacts out;
   const uint32_t profile = r.U(8);
-  r.U(16), r.Ue();  // constraints, level, id
+  r.U(16);  // constraints, level
+  out.id = r.Ue();
   if (profile == 100 || profile == 110 || profile == 122 || profile == 244 || profile == 44 ||
       profile == 83 || profile == 86 || profile == 118 || profile == 128 || profile == 138 ||
       profile == 139 || profile == 134 || profile == 135) {
     const uint32_t chroma = r.Ue();
-    if (chroma == 3) r.U(1);
+    if (chroma == 3) out.sps.separateColourPlane = r.U(1);
     r.Ue(), r.Ue(), r.U(1);  // bit depths, lossless
     if (r.U(1))              // scaling matrices
       for (int list = 0; list < (chroma != 3 ? 8 : 12) && r.ok; ++list) {
@@ -108,7 +133,7 @@ int64_t H264SpsPixels(const uint8_t* nal, size_t n) {
         }
       }
   }
-  r.Ue();  // frame number bits
+  out.sps.frameNumBits = static_cast<uint8_t>(std::min<uint32_t>(r.Ue(), 12) + 4);
   const uint32_t pocType = r.Ue();
   if (pocType == 0) {
     r.Ue();
@@ -120,10 +145,18 @@ int64_t H264SpsPixels(const uint8_t* nal, size_t n) {
   r.Ue(), r.U(1);  // reference frames, gaps
   const int64_t widthMbs = int64_t{r.Ue()} + 1, heightUnits = int64_t{r.Ue()} + 1;
   const int64_t frameMbsOnly = r.U(1);
-  if (!r.ok) return -1;
+  out.sps.frameMbsOnly = frameMbsOnly;
+  if (!r.ok) return out;
+  out.sps.known = out.id < 32;
   // Each side is read as up to 2^32 macroblocks: past 2^20 it is beyond any picture anyway.
-  if (widthMbs > (1 << 20) || heightUnits > (1 << 20)) return INT64_MAX;
-  return widthMbs * 16 * heightUnits * 16 * (2 - frameMbsOnly);
+  out.pixels = widthMbs > (1 << 20) || heightUnits > (1 << 20)
+                   ? INT64_MAX
+                   : widthMbs * 16 * heightUnits * 16 * (2 - frameMbsOnly);
+  return out;
+}
+
+int64_t H264SpsPixels(const uint8_t* nal, size_t n) {
+  return ReadSps(nal, n).pixels;
 }
 
 }  // namespace
@@ -334,5 +367,138 @@ std::function<bool(const uint8_t*, size_t)> KeyframeTest(AVCodecID id,
           [=](const uint8_t* p, size_t n) { return MsRleIsKey(p, n, width, height, bitsPerPixel); };
     default:
       return nullptr;
+  }
+}
+
+namespace {
+
+// Index of the next start code (00 00 01) at or after i, or n.
+size_t NextStartCode(const uint8_t* p, size_t i, size_t n) {
+  for (i += 2; i < n;) {
+    if (p[i] > 1)
+      i += 3;
+    else if (p[i] == 1 && p[i - 1] == 0 && p[i - 2] == 0)
+      return i - 2;
+    else
+      ++i;
+  }
+  return n;
+}
+
+}  // namespace
+
+PictureStarts Mpeg12Pictures(const uint8_t* p, size_t n, bool* lowDelay) {
+  PictureStarts out;
+  int structure[2] = {3, 3};  // frame pictures unless a picture coding extension says otherwise
+  for (size_t i = NextStartCode(p, 0, n); i + 4 < n; i = NextStartCode(p, i + 3, n)) {
+    const uint8_t code = p[i + 3];
+    if (code == 0x00) {  // a picture header
+      if (out.count == 2) break;
+      if (out.count == 0 && i + 5 < n) out.type = (p[i + 5] >> 3) & 7;
+      ++out.count;
+    } else if (code == 0xB5 && i + 9 < n) {
+      const int id = p[i + 4] >> 4;
+      if (id == 1) *lowDelay = p[i + 9] >> 7;                                 // sequence extension
+      if (id == 8 && out.count > 0) structure[out.count - 1] = p[i + 6] & 3;  // picture coding
+    } else if (code >= 0x01 && code <= 0xAF && out.count == 1 && structure[0] == 3) {
+      break;  // the first picture's slices: a frame picture is the whole frame
+    } else if (code >= 0x01 && code <= 0xAF && out.count == 2) {
+      break;
+    }
+  }
+  out.reference = out.type != 3;  // B pictures are never references
+  if (out.count > 0 && (structure[0] == 1 || structure[0] == 2)) {
+    out.field = true;
+    out.bottom = structure[0] == 2;
+    out.pair = out.count == 2 && structure[1] == 3 - structure[0];
+  }
+  return out;
+}
+
+namespace {
+
+void ReadParamSet(const uint8_t* nal, size_t bytes, H264ParamSets* sets) {
+  const int type = nal[0] & 0x1F;
+  if (type == 7) {
+    const SpsFacts facts = ReadSps(nal + 1, bytes - 1);
+    if (facts.sps.known) sets->sps[facts.id] = facts.sps;
+  } else if (type == 8) {
+    uint8_t rbsp[16];
+    BitReader r(rbsp, Rbsp(nal + 1, bytes - 1, rbsp, sizeof rbsp));
+    const uint32_t pps = r.Ue(), sps = r.Ue();
+    if (r.ok && pps < 256 && sps < 32) sets->ppsSps[pps] = static_cast<int8_t>(sps);
+  }
+}
+
+// Walks H.264 NAL units as they begin: visit(nal, bytes to the data's end, or to the unit's end
+// where lengths tell it) until it returns false. Unlike ForEachNal, a unit is seen before the
+// walk looks for its end.
+template <typename Visit>
+void ForEachNalStart(const uint8_t* p, size_t n, size_t lengthSize, Visit visit) {
+  if (lengthSize) {
+    ForEachNal(p, n, lengthSize, visit);
+    return;
+  }
+  for (size_t i = NextStartCode(p, 0, n); i + 3 < n; i = NextStartCode(p, i + 3, n))
+    if (!visit(p + i + 3, n - i - 3)) return;
+}
+
+}  // namespace
+
+PictureStarts H264Pictures(const uint8_t* p, size_t n, size_t lengthSize, H264ParamSets* sets,
+                           bool onePicture) {
+  PictureStarts out;
+  ForEachNalStart(p, n, lengthSize, [&](const uint8_t* nal, size_t bytes) {
+    const int type = nal[0] & 0x1F;
+    if (type == 7 || type == 8) {
+      ReadParamSet(nal, bytes, sets);
+      return true;
+    }
+    if (type != 1 && type != 5) return true;
+    uint8_t rbsp[32];
+    BitReader r(rbsp, Rbsp(nal + 1, bytes - 1, rbsp, sizeof rbsp));
+    const uint32_t firstMb = r.Ue();
+    r.Ue();  // slice type
+    const uint32_t ppsId = r.Ue();
+    // A picture begins with its first macroblock; a packet's first slice begins one anyway.
+    if (firstMb != 0 && out.count > 0) return true;
+    const int spsId = ppsId < 256 ? sets->ppsSps[ppsId] : -1;
+    const H264ParamSets::Sps sps = spsId >= 0 ? sets->sps[spsId] : H264ParamSets::Sps{};
+    if (sps.separateColourPlane) r.U(2);
+    const uint32_t frameNum = r.U(sps.frameNumBits);
+    const bool field = !sps.frameMbsOnly && r.U(1);
+    const bool bottom = field && r.U(1);
+    if (!r.ok) return true;
+    if (++out.count == 1) {
+      out.field = field;
+      out.bottom = bottom;
+      out.frameNum = frameNum;
+      out.reference = (nal[0] >> 5) & 3;
+      return field && !onePicture;  // a frame picture is the whole frame
+    }
+    out.pair = field && bottom != out.bottom && frameNum == out.frameNum;
+    return false;
+  });
+  return out;
+}
+
+void H264ReadParamSets(const std::vector<uint8_t>& x, H264ParamSets* sets) {
+  if (x.empty()) return;
+  if (x[0] != 1 || x.size() <= 6) {
+    ForEachNal(x.data(), x.size(), 0, [&](const uint8_t* nal, size_t bytes) {
+      ReadParamSet(nal, bytes, sets);
+      return true;
+    });
+    return;
+  }
+  // avcC: its sequence parameter sets, then its picture parameter sets, each with a 2-byte size.
+  size_t i = 5;
+  for (int kind = 0; kind < 2 && i < x.size(); ++kind) {
+    size_t count = kind == 0 ? x[i] & 0x1F : x[i];
+    for (++i; count > 0 && i + 2 <= x.size(); --count) {
+      const size_t len = std::min<size_t>(size_t{x[i]} << 8 | x[i + 1], x.size() - i - 2);
+      if (len > 0) ReadParamSet(x.data() + i + 2, len, sets);
+      i += 2 + len;
+    }
   }
 }

@@ -1,9 +1,12 @@
 // Frame-exact decoding through libavcodec. Position n is the n-th picture the decoder shows when
-// the stream is decoded from its start. Stepping forward decodes one packet; any other jump
+// the stream is decoded from its start. Stepping forward decodes one unit; any other jump
 // decodes from the nearest keyframe at or before n, and keeps the pictures on the way (within a
-// budget) so that the steps back that follow are served without decoding. Streams that reorder
-// pictures (B-frames) are counted in display order from an anchor whose display number is known
-// for certain: a keyframe with no leading pictures; for one of its leading pictures, the keyframe
+// budget) so that the steps back that follow are served without decoding.
+//
+// Each unit is sent with its own number as its timestamp, which comes out with its picture. A
+// timed track says which picture that is. Otherwise (AVI) streams that reorder pictures
+// (B-frames) are counted in display order from an anchor whose display number is known for
+// certain: a keyframe with no leading pictures; for one of its leading pictures, the keyframe
 // before, where that one tells its own; or else the first picture after the previous GOP.
 #include <algorithm>
 #include <array>
@@ -18,96 +21,74 @@ extern "C" {
 }
 
 #include "bitstream.h"
-#include "codectags.h"
 #include "libavdecoder.h"
 #include "picturecache.h"
 
 namespace {
 
-struct CodecChoice {
-  AVCodecID id = AV_CODEC_ID_NONE;
-  uint32_t tag = 0;
-};
+// A decoder context for a stream, set up as every decode of it sets one up; kNone, or why there
+// is none.
+AviDecoderError OpenCodecContext(const AVCodecParameters& par, int32_t width, int32_t height,
+                                 AVCodecContext** out) {
+  const AVCodec* codec = avcodec_find_decoder(par.codec_id);
+  if (!codec) return AviDecoderError::kNoCodec;
+  AVCodecContext* ctx = *out = avcodec_alloc_context3(codec);
+  if (!ctx) return AviDecoderError::kMemory;
+  // The stream's codec, tag, size, bits per pixel, codec data (HuffYUV's tables, an avcC
+  // record, ...) and what the container tells of its colours and fields.
+  if (avcodec_parameters_to_context(ctx, &par) < 0) return AviDecoderError::kMemory;
+  ctx->width = width;
+  ctx->height = height;
+  // No picture larger than the stream declares is ever made: a few bytes of codec header in a
+  // packet can claim 16000 x 16000. The margin covers coded sizes rounded up to macroblocks and
+  // the decoders' padded buffers (MPEG-4's scratch rows take 280 lines at any height).
+  ctx->max_pixels =
+      ((int64_t{width} + 63) / 64 * 64 + 256) * (std::max<int64_t>(height, 256) + 256);
+  // libavcodec's H.264 decoder sizes its tables by a sequence parameter set before it asks for
+  // the picture: a larger one is looked for here (and in each packet before it is sent).
+  if (par.codec_id == AV_CODEC_ID_H264 && par.extradata_size > 0 &&
+      H264LargestSps(std::vector<uint8_t>(par.extradata, par.extradata + par.extradata_size)) >
+          ctx->max_pixels)
+    return AviDecoderError::kTooLarge;
+  // Slice threads only: frame threads would add a delay of their own to every step.
+  ctx->thread_type = FF_THREAD_SLICE;
+  ctx->thread_count = 0;
+  if (avcodec_open2(ctx, codec, nullptr) < 0) return AviDecoderError::kCodecRefused;
+  return AviDecoderError::kNone;
+}
 
-CodecChoice ChooseCodec(const AviStreamData& stream, const BITMAPINFOHEADER& format) {
-  AVCodecID id = CodecIdOfFourCC(format.biCompression);
-  if (id == AV_CODEC_ID_AVRN) {
-    // Avid's codec writes JPEG pictures under this tag, unless its data says "1:1": uncompressed.
-    const std::vector<uint8_t>& f = stream.format;
-    if (f.size() < 40 + 31 || std::memcmp(f.data() + 40 + 28, "1:1", 3) != 0)
-      id = AV_CODEC_ID_MJPEG;
-  }
-  if (id != AV_CODEC_ID_NONE) return {id, format.biCompression};
-  // The handler names the compressor that wrote the stream. A raw one (or none) says nothing of
-  // how the format's bytes are laid out: the raw decoder takes its layout from the format's tag.
-  id = CodecIdOfFourCC(stream.fccHandler);
-  if (id == AV_CODEC_ID_RAWVIDEO) return {};
-  return {id, stream.fccHandler};
+// Whether an H.264 packet declares a picture larger than the decoder may make.
+bool DeclaresTooLarge(const AVCodecContext* ctx, const AVPacket* pkt, size_t nalLengthSize) {
+  return ctx->codec_id == AV_CODEC_ID_H264 &&
+         H264LargestSps(pkt->data, pkt->size, nalLengthSize) > ctx->max_pixels;
 }
 
 class LibavDecoder : public FrameDecoder {
  public:
-  LibavDecoder(const FileReader& file, const AviStreamData& stream, int number,
-               const StreamFormat& format)
-      : FrameDecoder(file, stream, number, format) {}
+  LibavDecoder(std::unique_ptr<Track> track, const DecoderParams& params)
+      : FrameDecoder(std::move(track), params) {}
 
   ~LibavDecoder() override {
     sws_freeContext(sws_);
     av_frame_free(&frame_);
     av_frame_free(&pending_);
     av_frame_free(&before_);
-    av_buffer_unref(&packetBuffer_);
-    av_packet_free(&pkt_);
     avcodec_free_context(&ctx_);
   }
 
   // kNone, or why the decoder cannot be used.
-  AviDecoderError Init(const AviStreamData& stream, const StreamFormat& format) {
-    const BITMAPINFOHEADER& h = format.header;
-    CodecChoice choice = ChooseCodec(stream, h);
-    const AVCodec* codec =
-        choice.id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(choice.id);
-    if (!codec) return AviDecoderError::kNoCodec;
-    id_ = choice.id;
-    ctx_ = avcodec_alloc_context3(codec);
-    pkt_ = av_packet_alloc();
+  AviDecoderError Init(const AVCodecParameters& par) {
+    id_ = par.codec_id;
     frame_ = av_frame_alloc();
     pending_ = av_frame_alloc();
     before_ = av_frame_alloc();
-    if (!ctx_ || !pkt_ || !frame_ || !pending_ || !before_) return AviDecoderError::kMemory;
-    ctx_->width = width();
-    ctx_->height = height();
-    // No picture larger than the stream declares is ever made: a few bytes of codec header in a
-    // packet can claim 16000 x 16000. The margin covers coded sizes rounded up to macroblocks and
-    // the decoders' padded buffers (MPEG-4's scratch rows take 280 lines at any height).
-    ctx_->max_pixels =
-        ((int64_t{width()} + 63) / 64 * 64 + 256) * (std::max<int64_t>(height(), 256) + 256);
-    // libavcodec's H.264 decoder sizes its tables by a sequence parameter set before it asks
-    // for the picture: a larger one is looked for here, and such a packet is not sent at all.
-    checkSps_ = id_ == AV_CODEC_ID_H264;
-    ctx_->codec_tag = choice.tag;
-    ctx_->bits_per_coded_sample = h.biBitCount;
-    // Slice threads only: frame threads would add a delay of their own to every step.
-    ctx_->thread_type = FF_THREAD_SLICE;
-    ctx_->thread_count = 0;
-
-    const std::vector<uint8_t>& f = stream.format;
-    const size_t extraFrom = format.codecDataFrom, extraTo = format.codecDataTo;
-    if (extraTo > extraFrom) {
-      // HuffYUV's tables, an avcC record, ...
-      extradata_.assign(f.begin() + static_cast<ptrdiff_t>(extraFrom),
-                        f.begin() + static_cast<ptrdiff_t>(extraTo));
-      ctx_->extradata =
-          static_cast<uint8_t*>(av_mallocz(extradata_.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-      if (!ctx_->extradata) return AviDecoderError::kMemory;
-      std::memcpy(ctx_->extradata, extradata_.data(), extradata_.size());
-      ctx_->extradata_size = static_cast<int>(extradata_.size());
-      if (checkSps_) {
-        nalLengthSize_ = H264NalLengthSize(extradata_);
-        if (H264LargestSps(extradata_) > ctx_->max_pixels) return AviDecoderError::kTooLarge;
-      }
-    }
-    if (avcodec_open2(ctx_, codec, nullptr) < 0) return AviDecoderError::kCodecRefused;
+    if (!frame_ || !pending_ || !before_) return AviDecoderError::kMemory;
+    if (AviDecoderError why = OpenCodecContext(par, width(), height(), &ctx_);
+        why != AviDecoderError::kNone)
+      return why;
+    if (par.extradata_size > 0)
+      extradata_.assign(par.extradata, par.extradata + par.extradata_size);
+    nalLengthSize_ = H264NalLengthSize(extradata_);
 
     // Codecs whose pictures say whether they are interlaced: a picture that is not, is
     // progressive. Elsewhere (MJPEG, raw, ...) the flag is only the decoder's default.
@@ -119,19 +100,40 @@ class LibavDecoder : public FrameDecoder {
     const AVCodecDescriptor* desc = avcodec_descriptor_get(id_);
     intraOnly_ = desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
     reorder_ = desc && (desc->props & AV_CODEC_PROP_REORDER);
+    timed_ = track().Timed();
     // Every picture of an intra-only codec decodes on its own: nothing to keep.
     if (!intraOnly_) cache_ = std::make_unique<PictureCache>(PictureCacheBudget());
     // Indexes flag keyframes that are none (an inter-coded Cinepak frame, ...), and a rebuilt one
     // flags nothing: where the bitstream tells which pictures stand alone, the track asks it.
-    track().SetKeyframes(intraOnly_,
-                         KeyframeTest(id_, extradata_, width(), height(), h.biBitCount));
+    track().SetKeyframes(
+        intraOnly_, KeyframeTest(id_, extradata_, width(), height(), par.bits_per_coded_sample));
     return AviDecoderError::kNone;
   }
 
   bool Decode(int32_t d, Span* dead) override {
     if (ShowKept(d)) return true;
+    // A step or two back from the picture shown walks back through the GOP: everything decoded
+    // on the way is kept. A jump from elsewhere keeps only the pictures nearest before its target,
+    // so that it costs what a decode from the keyframe costs.
+    const int32_t shown = HeldPicture();
+    walkingBack_ = shown >= 0 && d < shown && shown - d <= kStepBack;
+    if (cache_) {
+      cache_->Limit(walkingBack_ ? SIZE_MAX : kJumpKeepsBytes);
+      // Walking back, the pictures after this one were shown: their memory serves the decode.
+      if (walkingBack_) cache_->DropAfter(d);
+    }
     if (!CanContinueTo(d)) Seek(d);
-    return DecodeUntil(d, dead);
+    if (DecodeUntil(d, dead)) return true;
+    // libavcodec does not show every picture after every keyframe from it (an open GOP's
+    // references may be gone: the picture never comes out), yet decoding from the stream's
+    // start showed this one. Once or twice, from the keyframe before; remembered for the next
+    // visit.
+    for (int retry = 0; timed_ && retry < kEarlierStarts && s_.startUnit > 0; ++retry) {
+      earlierStart_[d] = std::max(track().KeyBefore(s_.startUnit), 0);
+      Seek(d);
+      if (DecodeUntil(d, dead)) return true;
+    }
+    return false;
   }
 
  private:
@@ -146,10 +148,29 @@ class LibavDecoder : public FrameDecoder {
 
   bool CanContinueTo(int32_t d) {
     if (s_.synced && s_.havePending && s_.pendingDisplay == d) return true;  // decoded already
-    if (!s_.synced || s_.draining || d <= s_.lastDisplay) return false;
+    if (!s_.synced || d <= s_.lastDisplay) return false;
     if (s_.havePending && s_.pendingDisplay > d) return false;
+    // At the end, what the decoder still holds comes out in order.
+    if (s_.draining) return true;
     // Decoding on is right unless a keyframe lies ahead of what was already sent.
-    return track().KeyAtOrBefore(d) <= s_.nextSend;
+    if (!timed_) return track().KeyAtOrBefore(d) <= s_.nextSend;
+    const int32_t start = TimedStart(d);
+    return start >= s_.startUnit && start <= s_.nextSend;
+  }
+
+  // The unit decoding starts at to show picture d of a timed track: the last keyframe at or
+  // before d's unit whose own picture is not after d, since a picture shown before its keyframe
+  // (an open GOP's) needs the GOP before; the stream's start when none is.
+  int32_t TimedStart(int32_t d) {
+    if (auto earlier = earlierStart_.find(d); earlier != earlierStart_.end())
+      return earlier->second;
+    int32_t k = track().KeyAtOrBefore(track().UnitOfPicture(d));
+    while (k > 0) {
+      const int32_t shown = track().PictureOfUnit(k);
+      if (shown >= 0 && shown <= d) break;
+      k = track().KeyBefore(k);
+    }
+    return std::max(k, 0);
   }
 
   // Pictures that follow keyframe packet k in decode order but are shown before it (the
@@ -160,14 +181,14 @@ class LibavDecoder : public FrameDecoder {
     std::optional<int32_t> result;
     Packet p;
     if (id_ == AV_CODEC_ID_MPEG4) {
-      if (ReadPacket(k, &p) && Mpeg4VopType(p.data, p.size) == 0) {
+      if (track().Read(k, &p) && Mpeg4VopType(p.data, p.size) == 0) {
         int32_t n = 0;
-        while (k + 1 + n < PacketCount() && n < 64 && ReadPacket(k + 1 + n, &p) &&
+        while (k + 1 + n < UnitCount() && n < 64 && track().Read(k + 1 + n, &p) &&
                Mpeg4VopType(p.data, p.size) == 2)
           ++n;
         result = n;
       }
-    } else if (id_ == AV_CODEC_ID_H264 && ReadPacket(k, &p) &&
+    } else if (id_ == AV_CODEC_ID_H264 && track().Read(k, &p) &&
                H264HasIdr(p.data, p.size, nalLengthSize_)) {
       result = 0;
     }
@@ -181,6 +202,17 @@ class LibavDecoder : public FrameDecoder {
     av_frame_unref(before_);
     // Not synced until the seek is complete, should reading a packet fail on memory.
     s_ = SeekState{.sentAny = s_.sentAny};
+    if (timed_) {
+      // What comes out from the stream's start is what the stream shows; from a keyframe, the
+      // pictures shown before the keyframe's own are not.
+      const int32_t k = TimedStart(d);
+      s_.nextSend = s_.startUnit = k;
+      s_.trustFrom = k == 0 ? -1 : track().PictureOfUnit(k);
+      s_.anchorDisplay = std::max(s_.trustFrom, 0);
+      s_.keeping = cache_ && sendLimit_ == INT32_MAX;
+      s_.synced = true;
+      return;
+    }
     const int32_t k = track().KeyAtOrBefore(d);
     s_.nextSend = k;
     s_.anchorPts = k;
@@ -217,60 +249,39 @@ class LibavDecoder : public FrameDecoder {
     s_.beforeDisplay = display;
   }
 
-  // A buffer of at least size bytes for the next packet, as a reference the packet takes. The
-  // decoder lets go of a packet once it has decoded it, so one buffer serves every packet; one
-  // it still holds is left to it and another is made. Nor is one kept that is far larger than
-  // the packets: a single huge chunk does not hold its memory for good.
-  AVBufferRef* PacketBuffer(size_t size) {
-    constexpr size_t kSlack = 1 << 20;  // bytes a buffer may exceed twice the packet by
-    if (packetBuffer_ && (packetBuffer_->size < size || packetBuffer_->size > 2 * size + kSlack ||
-                          !av_buffer_is_writable(packetBuffer_)))
-      av_buffer_unref(&packetBuffer_);
-    if (!packetBuffer_)  // with room for somewhat larger packets to come
-      packetBuffer_ = av_buffer_alloc(size + std::min(size / 4, kSlack));
-    return packetBuffer_ ? av_buffer_ref(packetBuffer_) : nullptr;
-  }
-
-  void SendPacket(int32_t p) {
-    // Read straight into a buffer the decoder can keep, so that it need not copy the packet.
-    const AviChunk chunk = track().Chunk(p);
-    AVBufferRef* buf = PacketBuffer(PacketReader::Room(chunk, AV_INPUT_BUFFER_PADDING_SIZE));
-    if (!buf) return;
-    Packet packet;
-    if (!reader().ReadInto(chunk, buf->data, AV_INPUT_BUFFER_PADDING_SIZE, &packet)) {
-      av_buffer_unref(&buf);  // damaged: skipped
-      return;
-    }
-    if (checkSps_ && H264LargestSps(packet.data, packet.size, nalLengthSize_) > ctx_->max_pixels) {
-      av_buffer_unref(&buf);  // declares a picture larger than the stream's: as if damaged
-      return;
-    }
-    av_packet_unref(pkt_);
-    pkt_->buf = buf;
-    pkt_->data = const_cast<uint8_t*>(packet.data);
-    pkt_->size = static_cast<int>(packet.size);
-    pkt_->pts = pkt_->dts = p;
-    if (packet.keyframe) pkt_->flags |= AV_PKT_FLAG_KEY;
-    // The decoder keeps the palette it was given: it goes with the first packet after a seek and
-    // with the first packet a palette change holds for.
-    const Palette* palette = track().PaletteAt(p);
-    if (palette && (!s_.paletteSent || *palette != sentPalette_)) {
-      if (uint8_t* side = av_packet_new_side_data(pkt_, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE)) {
-        std::memcpy(side, palette->data(), AVPALETTE_SIZE);
-        sentPalette_ = *palette;
-        s_.paletteSent = true;
+  void SendUnit(int32_t u) {
+    track().Send(u, [&](AVPacket* pkt) {
+      // One that declares a picture larger than the stream's is as if damaged.
+      if (DeclaresTooLarge(ctx_, pkt, nalLengthSize_)) return;
+      // The unit's number comes out with its picture: the decoder numbers nothing else.
+      pkt->pts = pkt->dts = u;
+      // The decoder keeps the palette it was given: it goes with the first packet after a seek
+      // and with the first packet a palette change holds for.
+      const Palette* palette = track().PaletteAt(u);
+      if (palette && (!s_.paletteSent || *palette != sentPalette_)) {
+        if (uint8_t* side = av_packet_new_side_data(pkt, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE)) {
+          std::memcpy(side, palette->data(), AVPALETTE_SIZE);
+          sentPalette_ = *palette;
+          s_.paletteSent = true;
+        }
       }
-    }
-    avcodec_send_packet(ctx_, pkt_);  // a packet the decoder refuses is a picture it skips
-    av_packet_unref(pkt_);
+      avcodec_send_packet(ctx_, pkt);  // a packet the decoder refuses is a picture it skips
+    });
     s_.sentAny = true;
   }
 
   // Display number of a decoded picture; false for one that comes before the anchor.
   bool DisplayOf(const AVFrame* f, int32_t* display) {
     int64_t pts = f->pts != AV_NOPTS_VALUE ? f->pts : f->pkt_dts;
+    if (timed_) {
+      if (pts == AV_NOPTS_VALUE || pts < 0 || pts >= UnitCount()) return false;
+      const int32_t picture = track().PictureOfUnit(static_cast<int32_t>(pts));
+      if (picture < 0 || picture < s_.trustFrom) return false;
+      *display = picture;
+      return true;
+    }
     if (!reorder_) {
-      if (pts == AV_NOPTS_VALUE || pts < 0 || pts >= PacketCount()) return false;
+      if (pts == AV_NOPTS_VALUE || pts < 0 || pts >= UnitCount()) return false;
       *display = static_cast<int32_t>(pts);
       return true;
     }
@@ -299,11 +310,11 @@ class LibavDecoder : public FrameDecoder {
     // On a failure, the packets after the last picture taken up to the next one that comes out
     // yield none of their own.
     int32_t lastBelow = s_.lastWhole >= 0 ? s_.lastWhole : s_.anchorDisplay - 1;
-    auto first = [&] { return std::min(lastBelow + 1, d); };
-    const int32_t sendEnd = std::min(PacketCount(), sendLimit_);
+    auto first = [&] { return s_.skipped ? d : std::min(lastBelow + 1, d); };
+    const int32_t sendEnd = std::min(UnitCount(), sendLimit_);
     bool toTheEnd = false;
     // Every turn sends a packet or takes a picture; a decoder gives at most a few per packet.
-    for (int64_t turns = 0, limit = 4 * (int64_t{PacketCount()} + 16); turns < limit; ++turns) {
+    for (int64_t turns = 0, limit = 4 * (int64_t{UnitCount()} + 16); turns < limit; ++turns) {
       int r = avcodec_receive_frame(ctx_, frame_);
       if (r == 0) {
         int32_t display;
@@ -342,8 +353,16 @@ class LibavDecoder : public FrameDecoder {
         return false;
       } else if (r == AVERROR(EAGAIN)) {
         if (s_.nextSend < sendEnd) {
-          SendPacket(s_.nextSend++);
-        } else if (sendEnd < PacketCount()) {
+          // A jump leaves out the pictures no other is predicted from, but for the few before
+          // its target that steps back may want (a timed track knows which they are).
+          const int32_t u = s_.nextSend++;
+          if (timed_ && !walkingBack_ && !track().Reference(u) &&
+              track().PictureOfUnit(u) < d - kJumpDecodesBefore) {
+            s_.skipped = true;
+            continue;
+          }
+          SendUnit(u);
+        } else if (sendEnd < UnitCount()) {
           *dead = {d, d};  // held back while looking ahead: nothing is known past here
           return false;
         } else if (!s_.draining) {
@@ -359,7 +378,7 @@ class LibavDecoder : public FrameDecoder {
       }
     }
     s_.synced = false;
-    *dead = {first(), toTheEnd ? PacketCount() - 1 : d};
+    *dead = {first(), toTheEnd ? PictureCount() - 1 : d};
     ShowBefore(first());
     return false;
   }
@@ -445,11 +464,9 @@ class LibavDecoder : public FrameDecoder {
 
   AVCodecID id_ = AV_CODEC_ID_NONE;
   AVCodecContext* ctx_ = nullptr;
-  AVPacket* pkt_ = nullptr;
   AVFrame* frame_ = nullptr;
   AVFrame* pending_ = nullptr;           // a picture decoded past a missing one
   AVFrame* before_ = nullptr;            // the latest picture decoded before the wanted one
-  AVBufferRef* packetBuffer_ = nullptr;  // the packets' buffer, reused while the decoder lets go
   std::unique_ptr<PictureCache> cache_;  // pictures kept for steps back; none if intra-only
   SwsContext* sws_ = nullptr;
   // What the conversion was set up for.
@@ -462,10 +479,17 @@ class LibavDecoder : public FrameDecoder {
   std::unique_ptr<uint8_t, AvFree> scratch_;  // top-down rows for widths swscale overruns
   std::vector<uint8_t> extradata_;
   Palette sentPalette_{};     // the palette the decoder was last given
-  bool checkSps_ = false;     // H.264: packets whose parameter sets declare too much are skipped
   size_t nalLengthSize_ = 0;  // bytes of each NAL unit's length (avcC), 0 for start codes
   std::unordered_map<int32_t, std::optional<int32_t>> leading_;  // LeadingPictures, by keyframe
+  // A step back of at most so many pictures walks back; a jump decodes the pictures that are no
+  // references only so many before its target.
+  static constexpr int32_t kStepBack = 2, kJumpDecodesBefore = 8;
+  bool walkingBack_ = false;  // the picture being decoded is a step back
+  // Timed: pictures that decoding from their own keyframe did not show, and where it starts.
+  static constexpr int kEarlierStarts = 2;
+  std::unordered_map<int32_t, int32_t> earlierStart_;
   bool reorder_ = false;       // pictures come out in another order than their packets
+  bool timed_ = false;         // the track tells each unit's picture
   bool intraOnly_ = false;     // every packet is a picture of its own
   bool declaresScan_ = false;  // a picture's interlaced flag is the stream's word, either way
 
@@ -474,7 +498,10 @@ class LibavDecoder : public FrameDecoder {
   struct SeekState {
     bool sentAny = false;         // the decoder holds state that a seek must flush
     bool synced = false;          // the numbering of pictures below is valid
-    int32_t nextSend = 0;         // next packet to hand to the decoder
+    int32_t nextSend = 0;         // next unit to hand to the decoder
+    int32_t startUnit = 0;        // timed: the unit decoding started at
+    int32_t trustFrom = -1;       // timed: the first picture shown as it came out (-1: all)
+    bool skipped = false;         // timed: pictures were left out, so none is known not to decode
     bool draining = false;        // the end was signalled: a seek must come before more packets
     bool paletteSent = false;     // the palette went with a packet since the seek
     bool keeping = false;         // pictures taken go into the cache, up to the seek's target
@@ -495,20 +522,59 @@ class LibavDecoder : public FrameDecoder {
 
 }  // namespace
 
-std::unique_ptr<FrameDecoder> CreateLibavDecoder(const FileReader& file,
-                                                 const AviStreamData& stream, int streamNumber,
-                                                 const StreamFormat& format, AviDecoderError* why) {
+std::unique_ptr<FrameDecoder> CreateLibavDecoder(std::unique_ptr<Track> track,
+                                                 const DecoderParams& params,
+                                                 AviDecoderError* why) {
   // The viewer has no console: the decoders' complaints about damaged packets go nowhere.
   static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
   (void)quiet;
-  auto decoder = std::make_unique<LibavDecoder>(file, stream, streamNumber, format);
-  *why = decoder->Init(stream, format);
+  if (!params.codec) {
+    *why = AviDecoderError::kNoCodec;
+    return nullptr;
+  }
+  auto decoder = std::make_unique<LibavDecoder>(std::move(track), params);
+  *why = decoder->Init(*params.codec);
   return *why == AviDecoderError::kNone ? std::move(decoder) : nullptr;
 }
 
-std::string LibavCodecName(const AviStreamData& stream, const BITMAPINFOHEADER& format) {
-  CodecChoice choice = ChooseCodec(stream, format);
-  if (choice.id == AV_CODEC_ID_NONE || !avcodec_find_decoder(choice.id)) return "";
-  const AVCodecDescriptor* desc = avcodec_descriptor_get(choice.id);
-  return desc ? desc->name : "";
+std::vector<int32_t> UnitsShownFromStart(Track& track, const AVCodecParameters& par, int32_t width,
+                                         int32_t height, int32_t until, int32_t limit,
+                                         bool* reached) {
+  std::vector<int32_t> shown;
+  *reached = false;
+  AVCodecContext* ctx = nullptr;
+  AVFrame* frame = av_frame_alloc();
+  const size_t nalLengthSize = H264NalLengthSize(
+      par.extradata_size > 0
+          ? std::vector<uint8_t>(par.extradata, par.extradata + par.extradata_size)
+          : std::vector<uint8_t>{});
+  if (frame && OpenCodecContext(par, width, height, &ctx) == AviDecoderError::kNone) {
+    const int32_t end = std::min(track.UnitCount(), limit);
+    bool draining = false;
+    for (int32_t next = 0; !*reached;) {
+      const int r = avcodec_receive_frame(ctx, frame);
+      if (r == 0) {
+        if (frame->pts != AV_NOPTS_VALUE) shown.push_back(static_cast<int32_t>(frame->pts));
+        *reached = frame->pts == until;
+        av_frame_unref(frame);
+      } else if (r != AVERROR(EAGAIN)) {
+        break;
+      } else if (next < end) {
+        const int32_t unit = next++;
+        track.Send(unit, [&](AVPacket* pkt) {
+          if (DeclaresTooLarge(ctx, pkt, nalLengthSize)) return;
+          pkt->pts = pkt->dts = unit;
+          avcodec_send_packet(ctx, pkt);
+        });
+      } else if (!draining) {
+        avcodec_send_packet(ctx, nullptr);
+        draining = true;
+      } else {
+        break;
+      }
+    }
+  }
+  av_frame_free(&frame);
+  avcodec_free_context(&ctx);
+  return shown;
 }

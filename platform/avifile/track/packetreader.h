@@ -1,4 +1,4 @@
-// The one reader of chunk bytes for decoding. A packet is a chunk of a stream's index checked
+// The one reader of AVI chunk bytes for decoding. A packet is a chunk of a stream's index checked
 // against the file: its header names the stream, its size is the smaller of the index's and the
 // header's (a wrong entry must not take the next chunk's bytes, nor make a sound chunk
 // unreadable), and it lies within the file.
@@ -9,13 +9,7 @@
 #include <vector>
 
 #include "avicontainer.h"
-
-// A packet as the decoders take it.
-struct Packet {
-  const uint8_t* data = nullptr;  // size bytes, then the padding asked for (zero bytes)
-  uint32_t size = 0;              // bytes of the packet
-  bool keyframe = false;          // as the index flags it (every packet of a rebuilt index)
-};
+#include "track.h"  // Packet
 
 class PacketReader {
  public:

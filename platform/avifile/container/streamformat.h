@@ -11,9 +11,7 @@
 
 #include "avifile.h"
 #include "dib.h"
-
-// 256 colours as 0xFFRRGGBB (in memory: blue, green, red, 255), as libavcodec takes a palette.
-using Palette = std::array<uint32_t, 256>;
+#include "track.h"  // Palette
 
 struct StreamFormat {
   BITMAPINFOHEADER header;

@@ -1,5 +1,6 @@
-// A video stream's index as data that answers the decoders' questions: which packet shows at a
-// position, which packets decoding may start at, and the palette in force at a packet.
+// An AVI video stream's index as data that answers the decoders' questions: which packet shows at
+// a position, which packets decoding may start at, and the palette in force at a packet. Each
+// packet is one unit and one picture.
 //
 // Positions are the index's entries; packets are its non-empty chunks, in order. A dropped
 // frame (an empty chunk) is a position that shows the packet before it. Nothing per position is
@@ -14,13 +15,33 @@
 
 #include "avicontainer.h"
 #include "packetreader.h"
-#include "streamformat.h"  // Palette
+#include "track.h"
 
-class Track {
+struct AVBufferRef;
+
+class AviTrack : public Track {
  public:
   // The stream's palette, if its format has one, holds until the stream's first palette change.
-  // The reader reads what the index leaves to the chunks: palette changes, keyframe tests.
-  Track(const AviStreamData& stream, std::shared_ptr<const Palette> palette, PacketReader& reader);
+  // streamNumber: the stream's number among the file's, as its chunk ids name it.
+  AviTrack(const FileReader& file, const AviStreamData& stream, int streamNumber,
+           std::shared_ptr<const Palette> palette);
+  ~AviTrack() override;
+
+  int32_t Length() const override {
+    return chunks_.size() > INT32_MAX ? INT32_MAX : static_cast<int32_t>(chunks_.size());
+  }
+  int32_t PictureOfPosition(int32_t pos) const override { return PacketOfPosition(pos); }
+  int32_t PictureCount() const override { return PacketCount(); }
+  int32_t UnitCount() const override { return PacketCount(); }
+  uint32_t UnitBytes(int32_t unit) const override { return Chunk(unit).size; }
+  bool Read(int32_t unit, Packet* out, size_t padding = 0) override {
+    return reader_.Read(Chunk(unit), out, padding);
+  }
+  uint32_t Check(int32_t unit) override { return reader_.Check(Chunk(unit)); }
+  bool ReadFront(int32_t unit, uint8_t* dst, size_t n) override {
+    return reader_.ReadFront(Chunk(unit), dst, n);
+  }
+  bool Send(int32_t unit, const PacketSink& sink) override;
 
   int32_t PacketCount() const {
     return static_cast<int32_t>(everyChunk_ ? chunks_.size() : packets_.size());
@@ -34,19 +55,18 @@ class Track {
 
   // Whether a packet's bytes hold a picture that decoding can start at: one that needs nothing
   // of the pictures before it.
-  using KeyTest = std::function<bool(const uint8_t* data, size_t size)>;
   // Settles which packets decoding may start at, once the codec is known: every one of an
   // intra-only codec; else the candidates — the packets the index flags, or every packet where
   // it flags none (a rebuilt index) — each of which must pass the codec's test where there is
   // one. A candidate is read for it at most once, as seeks ask. Without a test and without flags
   // only packet 0 is known to be a start: decoding goes from there.
-  void SetKeyframes(bool intraOnly, KeyTest test);
-  int32_t KeyAtOrBefore(int32_t packet);  // 0 when none is
-  int32_t KeyBefore(int32_t key);         // the key before a key packet, -1 when none is
+  void SetKeyframes(bool intraOnly, KeyTest test) override;
+  int32_t KeyAtOrBefore(int32_t packet) override;  // 0 when none is
+  int32_t KeyBefore(int32_t key) override;         // the key before a key packet, -1 when none is
 
   // The palette in force at a packet: the format's, changed by every palette change at or before
   // the packet's position; null for a stream without one. Valid until the next call.
-  const Palette* PaletteAt(int32_t packet);
+  const Palette* PaletteAt(int32_t packet) override;
 
  private:
   int32_t ChunkOfPacket(int32_t packet) const { return everyChunk_ ? packet : packets_[packet]; }
@@ -59,8 +79,13 @@ class Track {
   bool IsStart(size_t candidate);
   void ApplyPaletteChange(const AviPaletteChange& change);
 
+  // A buffer of at least size bytes for the next packet that Send hands on, as a reference.
+  AVBufferRef* PacketBuffer(size_t size);
+
   const ChunkIndex& chunks_;  // the stream's index, owned by the opened file
-  PacketReader& reader_;
+  PacketReader reader_;
+  AVBufferRef* packetBuffer_ = nullptr;  // the packets' buffer, reused while the decoder lets go
+  AVPacket* packet_ = nullptr;
   bool keyframesKnown_;  // the index's flags are the keyframes
   // Chunk index of each non-empty chunk; left empty when no chunk is (packet = position), so
   // that a long capture without dropped frames costs no memory here.
