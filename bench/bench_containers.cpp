@@ -301,10 +301,14 @@ int main(int argc, char** argv) {
     const std::string n = c.name;
     benchmark::RegisterBenchmark(("Open/ours/" + n).c_str(), BM_OpenOurs, &c)
         ->Iterations(kOpens)
+        ->Repetitions(3)  // both are mostly libavformat's reading: the median of three
+        ->ReportAggregatesOnly(true)
         ->MeasureProcessCPUTime()
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("Open/ffms2/" + n).c_str(), BM_OpenFfms, &c)
         ->Iterations(kOpens)
+        ->Repetitions(3)  // both are mostly libavformat's reading: the median of three
+        ->ReportAggregatesOnly(true)
         ->MeasureProcessCPUTime()
         ->Unit(benchmark::kMillisecond);
     struct Kind {
@@ -331,7 +335,7 @@ int main(int argc, char** argv) {
     // Named as the benchmark library names them, with their set iterations.
     const std::string f = "/" + std::to_string(frames),
                       steps = "/iterations:" + std::to_string(kSteps),
-                      opens = "/iterations:" + std::to_string(kOpens);
+                      opens = "/iterations:" + std::to_string(kOpens) + "/repeats:3";
     checks.push_back({"Open/ours/" + n + opens, "Open/ffms2/" + n + opens, 1.0, true});
     const std::string random = f + "/iterations:" + std::to_string(kRandomFetches);
     checks.push_back({"Random/ours/" + n + random, "Random/ffms2/" + n + random, 1.0, true});

@@ -102,6 +102,32 @@ void ForEachNal(const uint8_t* p, size_t n, size_t lengthSize, Visit visit) {
   if (start != SIZE_MAX && start < n) visit(p + start, n - start);
 }
 
+// Index of the next start code (00 00 01) at or after i, or n.
+size_t NextStartCode(const uint8_t* p, size_t i, size_t n) {
+  for (i += 2; i < n;) {
+    if (p[i] > 1)
+      i += 3;
+    else if (p[i] == 1 && p[i - 1] == 0 && p[i - 2] == 0)
+      return i - 2;
+    else
+      ++i;
+  }
+  return n;
+}
+
+// Walks H.264 NAL units as they begin: visit(nal, bytes to the data's end, or to the unit's end
+// where lengths tell it) until it returns false. Unlike ForEachNal, a unit is seen before the
+// walk looks for its end.
+template <typename Visit>
+void ForEachNalStart(const uint8_t* p, size_t n, size_t lengthSize, Visit visit) {
+  if (lengthSize) {
+    ForEachNal(p, n, lengthSize, visit);
+    return;
+  }
+  for (size_t i = NextStartCode(p, 0, n); i + 3 < n; i = NextStartCode(p, i + 3, n))
+    if (!visit(p + i + 3, n - i - 3)) return;
+}
+
 // What an H.264 sequence parameter set (its NAL unit without the header byte) tells; pixels -1
 // when it cannot be read.
 struct SpsFacts {
@@ -204,7 +230,8 @@ uint32_t Be24(const uint8_t* p) {
 // An IDR picture, a recovery point (SEI message 6) or a picture whose first slice is intra-coded.
 bool H264IsKey(const uint8_t* p, size_t n, size_t lengthSize) {
   bool key = false;
-  ForEachNal(p, n, lengthSize, [&](const uint8_t* nal, size_t bytes) {
+  // Each unit's first bytes tell: the walk need not find where an IDR slice ends.
+  ForEachNalStart(p, n, lengthSize, [&](const uint8_t* nal, size_t bytes) {
     switch (nal[0] & 0x1F) {
       case 5:
         key = true;
@@ -370,23 +397,6 @@ std::function<bool(const uint8_t*, size_t)> KeyframeTest(AVCodecID id,
   }
 }
 
-namespace {
-
-// Index of the next start code (00 00 01) at or after i, or n.
-size_t NextStartCode(const uint8_t* p, size_t i, size_t n) {
-  for (i += 2; i < n;) {
-    if (p[i] > 1)
-      i += 3;
-    else if (p[i] == 1 && p[i - 1] == 0 && p[i - 2] == 0)
-      return i - 2;
-    else
-      ++i;
-  }
-  return n;
-}
-
-}  // namespace
-
 PictureStarts Mpeg12Pictures(const uint8_t* p, size_t n, bool* lowDelay) {
   PictureStarts out;
   int structure[2] = {3, 3};  // frame pictures unless a picture coding extension says otherwise
@@ -428,19 +438,6 @@ void ReadParamSet(const uint8_t* nal, size_t bytes, H264ParamSets* sets) {
     const uint32_t pps = r.Ue(), sps = r.Ue();
     if (r.ok && pps < 256 && sps < 32) sets->ppsSps[pps] = static_cast<int8_t>(sps);
   }
-}
-
-// Walks H.264 NAL units as they begin: visit(nal, bytes to the data's end, or to the unit's end
-// where lengths tell it) until it returns false. Unlike ForEachNal, a unit is seen before the
-// walk looks for its end.
-template <typename Visit>
-void ForEachNalStart(const uint8_t* p, size_t n, size_t lengthSize, Visit visit) {
-  if (lengthSize) {
-    ForEachNal(p, n, lengthSize, visit);
-    return;
-  }
-  for (size_t i = NextStartCode(p, 0, n); i + 3 < n; i = NextStartCode(p, i + 3, n))
-    if (!visit(p + i + 3, n - i - 3)) return;
 }
 
 }  // namespace
