@@ -15,6 +15,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern "C" {
@@ -299,18 +300,15 @@ int main(int argc, char** argv) {
     report.push_back(line);
 
     const std::string n = c.name;
-    benchmark::RegisterBenchmark(("Open/ours/" + n).c_str(), BM_OpenOurs, &c)
-        ->Iterations(kOpens)
-        ->Repetitions(3)  // both are mostly libavformat's reading: the median of three
-        ->ReportAggregatesOnly(true)
-        ->MeasureProcessCPUTime()
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("Open/ffms2/" + n).c_str(), BM_OpenFfms, &c)
-        ->Iterations(kOpens)
-        ->Repetitions(3)  // both are mostly libavformat's reading: the median of three
-        ->ReportAggregatesOnly(true)
-        ->MeasureProcessCPUTime()
-        ->Unit(benchmark::kMillisecond);
+    using Open = void (*)(benchmark::State&, const Clip*);
+    for (const auto& [who, open] : {std::pair<const char*, Open>{"ours", BM_OpenOurs},
+                                    std::pair<const char*, Open>{"ffms2", BM_OpenFfms}})
+      benchmark::RegisterBenchmark(("Open/" + std::string(who) + "/" + n).c_str(), open, &c)
+          ->Iterations(kOpens)
+          ->Repetitions(3)  // both are mostly libavformat's reading: the median of three
+          ->ReportAggregatesOnly(true)
+          ->MeasureProcessCPUTime()
+          ->Unit(benchmark::kMillisecond);
     struct Kind {
       const char* label;
       Fetch fetch;
