@@ -62,4 +62,14 @@ TEST(DvScenes, VideoThatIsNotDvHasNoRecordingAndNoScenes) {
   EXPECT_EQ(source.NextScene(0), -1);
 }
 
+// A camera's own raw DV, read by the other container reader: the date and time as its packs hold
+// them (62 ff c8 e7 24, 63 ff d8 d5 d9, read by hand), the time code as ffprobe reports it.
+TEST(DvScenes, ACamerasRawDvTellsItsRecording) {
+  const std::string dv = std::string(DOVREL_SAMPLES_DIR) + "/dv_sony_ntsc_1f_perfect.dv";
+  if (!Exists(dv)) GTEST_SKIP() << "no camcorder samples: " << dv;
+  classBMPAVI source;
+  ASSERT_EQ(source.GetEnable(dv), kFalse);
+  EXPECT_EQ(RecordingText(source.RecordingOf(0)), "2024/07/08 19:55:58  00:00:02;20");
+}
+
 }  // namespace
