@@ -26,6 +26,8 @@ extern "C" {
 }
 
 #include "avifile.h"
+#include "dib.h"
+#include "openvideo.h"
 #include "ratio.h"
 
 namespace fs = std::filesystem;
@@ -116,31 +118,17 @@ class Md5 {
 };
 
 // Ours: an opened file's first video stream and its frames.
-struct Ours {
-  explicit Ours(const std::string& path, bool /*checking*/ = false) {
-    AVIFileInit();
-    if (AVIFileOpen(&file, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
-        AVIFileGetStream(file, &stream, streamtypeVIDEO, 0) == AVIERR_OK)
-      frames = AVIStreamGetFrameOpen(stream, nullptr);
-  }
-  ~Ours() {
-    if (frames) AVIStreamGetFrameClose(frames);
-    if (stream) AVIStreamRelease(stream);
-    if (file) AVIFileRelease(file);
-    AVIFileExit();
-  }
+struct Ours : OpenVideo {
+  explicit Ours(const std::string& path, bool /*checking*/ = false) : OpenVideo(path) {}
   // The delivered picture's MD5 as ffmpeg's bgr24 output: rows from the top, no padding.
   std::string Hash(int pos, int width, int height) {
     const auto* dib = static_cast<const uint8_t*>(AVIStreamGetFrame(frames, pos));
     if (!dib) return "";
     Md5 md5;
-    const size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
+    const int64_t stride = DibStride(width, 24);
     for (int y = height - 1; y >= 0; --y) md5.Add(dib + 40 + y * stride, width * 3u);
     return md5.Hex();
   }
-  PAVIFILE file = nullptr;
-  PAVISTREAM stream = nullptr;
-  PGETFRAME frames = nullptr;
 };
 
 // FFMS2: its index and video source, pictures as 24-bit BGR as ours are, or, when checking them

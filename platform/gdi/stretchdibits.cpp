@@ -120,27 +120,26 @@ __attribute__((target("ssse3"), always_inline)) inline __m128i PixelSsse3(const 
   return _mm_srli_epi32(total, kShift);
 }
 
-// Device pixels [from, to) of a row. Every pixel takes kPairs steps (as many as the widest, when
-// 0), and two pixels are worked out side by side: no branch to mispredict, no wait for one sum.
+// The n device pixels of a row from dst on. Every pixel takes kPairs steps (as many as the
+// widest, when 0), and two pixels are worked out side by side: no branch to mispredict, no wait
+// for one sum.
 template <size_t kPairs>
-__attribute__((target("ssse3"))) void ColumnsSsse3(uint32_t* dst, int64_t from, int64_t to,
-                                                   const int16_t* sums, const int64_t* offsets,
-                                                   const int32_t* pairs, size_t pairsEach) {
+__attribute__((target("ssse3"))) void ColumnsSsse3(uint32_t* dst, size_t n, const int16_t* sums,
+                                                   const int64_t* offsets, const int32_t* pairs,
+                                                   size_t pairsEach) {
   const size_t each = pairsEach * 4;
-  int64_t x = from;
-  for (; x + 2 <= to; x += 2) {
-    const size_t c = static_cast<size_t>(x - from);
+  size_t c = 0;
+  for (; c + 2 <= n; c += 2) {
     const __m128i first = PixelSsse3<kPairs>(sums + offsets[c], pairs + c * each, pairsEach);
     const __m128i second =
         PixelSsse3<kPairs>(sums + offsets[c + 1], pairs + (c + 1) * each, pairsEach);
     const __m128i words = _mm_packs_epi32(first, second);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + x), _mm_packus_epi16(words, words));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + c), _mm_packus_epi16(words, words));
   }
-  if (x < to) {
-    const size_t c = static_cast<size_t>(x - from);
+  if (c < n) {
     const __m128i only = PixelSsse3<kPairs>(sums + offsets[c], pairs + c * each, pairsEach);
     const __m128i words = _mm_packs_epi32(only, only);
-    dst[x] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+    dst[c] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
   }
 }
 #endif
@@ -226,22 +225,21 @@ int StretchDIBits(HDC hdc, int32_t xDest, int32_t yDest, int32_t destWidth, int3
     } else
 #endif
       SumRowsPlain(sums.data(), tapRows.data(), tapWeights.data(), taps, 0, rowBytes);
-    uint32_t* dst = hdc->row(static_cast<int32_t>(yDest + y)) + xDest;
+    // From the first device pixel on the surface: a pointer to one off it would leave the row.
+    uint32_t* dst = hdc->row(static_cast<int32_t>(yDest + y)) + (xDest + x0);
 #if defined(__x86_64__) || defined(__i386__)
     if (ssse3) {
       const auto columns = pairsEach == 1   ? ColumnsSsse3<1>
                            : pairsEach == 2 ? ColumnsSsse3<2>
                                             : ColumnsSsse3<0>;
-      columns(dst, x0, x1, sums.data(), offsets.data(), pairs.data(), pairsEach);
+      columns(dst, cols.count.size(), sums.data(), offsets.data(), pairs.data(), pairsEach);
       continue;
     }
 #endif
-    for (int64_t x = x0; x < x1; ++x) {
-      const size_t c = static_cast<size_t>(x - x0);
-      dst[x] =
+    for (size_t c = 0; c < cols.count.size(); ++c)
+      dst[c] =
           ColumnsPlain(sums.data() + offsets[c],
                        cols.weights.data() + c * static_cast<size_t>(cols.most), cols.count[c]);
-    }
   }
   hdc->NotifyPainted({static_cast<int32_t>(xDest + x0), static_cast<int32_t>(yDest + y0),
                       static_cast<int32_t>(x1 - x0), static_cast<int32_t>(y1 - y0)});

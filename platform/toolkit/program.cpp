@@ -27,6 +27,7 @@
 
 #include "appicon.h"
 #include "checked.h"
+#include "dib.h"
 #include "form.h"
 #include "msgbox.h"
 
@@ -300,12 +301,8 @@ void ShowMessageBox(const std::string& text) {
   ShowBox(QMessageBox::NoIcon, text);
 }
 
-}  // namespace tk
-
-namespace tk {
-
 bool SetClipboardPicture(int32_t width, int32_t height, const std::vector<uint8_t>& pixels) {
-  const int64_t stride = (int64_t{width} * 3 + 3) / 4 * 4;
+  const int64_t stride = DibStride(width, 24);
   if (width <= 0 || height <= 0 || static_cast<int64_t>(pixels.size()) < stride * height)
     return false;
   // The DIB's rows bottom up, its bytes blue first: read as they are, turned the right way up,

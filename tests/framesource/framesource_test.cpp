@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <random>
 
 #include "checked.h"
 #include "classBMPAVI.h"
 #include "devicecontext.h"
+#include "gdi.h"
 #include "positions.h"
 #include "sourceprobe.h"
 #include "testutil.h"
@@ -443,6 +445,63 @@ TEST_F(Clips, PaintIsClippedAtTheSurfaceEdges) {
         const bool inside = fx >= 0 && fx < 320 && fy >= 0 && fy < 240;
         ASSERT_EQ(dc.pixel(x, y), inside ? Rgb(frame, 320, 239 - fy, fx) : 0x010203u)
             << x << "," << y;
+      }
+  }
+}
+
+// Each device pixel of a scaled paint is the average of the picture area it covers, worked out
+// here in floating point from the overlap of the two grids: any picture and rectangle size, down
+// to a third or up, either row order, a part of the picture, partly off the surface. The weights'
+// resolution allows a few levels where neighbouring pixels differ by all 255.
+TEST(StretchDIBits, EachDevicePixelIsTheAreaAverage) {
+  std::mt19937 rng(7);
+  auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int round = 0; round < 300; ++round) {
+    const int width = pick(1, 40), height = pick(1, 40);
+    const int sw = pick(1, width), sh = pick(1, height), sx = pick(0, width - sw),
+              sy = pick(0, height - sh);
+    const int dw = pick((sw + 2) / 3, 2 * sw), dh = pick((sh + 2) / 3, 2 * sh);
+    const int dx = pick(-dw / 2, 20), dy = pick(-dh / 2, 20);
+    const bool topDown = round % 2;
+    SCOPED_TRACE(testing::Message() << width << "x" << height << (topDown ? " top-down" : "")
+                                    << " (" << sx << "," << sy << " " << sw << "x" << sh << ") to "
+                                    << dw << "x" << dh << " at " << dx << "," << dy);
+    std::vector<uint8_t> bits(static_cast<size_t>(Stride(width)) * height);
+    for (uint8_t& b : bits) b = static_cast<uint8_t>(pick(0, 255));
+    BITMAPINFO bmi{};
+    bmi.bmiHeader.biWidth = width;
+    bmi.bmiHeader.biHeight = topDown ? -height : height;
+    // The source pixel (x, y), y from the picture's top.
+    auto at = [&](int x, int y, int channel) {
+      const int row = topDown ? y : height - 1 - y;
+      return bits[static_cast<size_t>(row) * Stride(width) + 3 * x + channel];
+    };
+    DeviceContext dc(30, 30);
+    dc.Fill(0x123456);
+    ASSERT_EQ(StretchDIBits(&dc, dx, dy, dw, dh, sx, sy, sw, sh, bits.data(), &bmi, DIB_RGB_COLORS,
+                            SRCCOPY),
+              sh);
+    // The picture's rectangle from its top: (sx, height - sy - sh).
+    const int top = height - sy - sh;
+    for (int y = 0; y < dc.height(); ++y)
+      for (int x = 0; x < dc.width(); ++x) {
+        const int ox = x - dx, oy = y - dy;
+        if (ox < 0 || ox >= dw || oy < 0 || oy >= dh) {
+          ASSERT_EQ(dc.pixel(x, y), 0x123456u) << x << "," << y;
+          continue;
+        }
+        for (int channel = 0; channel < 3; ++channel) {
+          double sum = 0;  // areas in 1/(dw dh) of a source pixel; a device pixel is sw sh of them
+          for (int i = ox * sw / dw; i <= ((ox + 1) * sw - 1) / dw; ++i)
+            for (int j = oy * sh / dh; j <= ((oy + 1) * sh - 1) / dh; ++j) {
+              const int across = std::min((i + 1) * dw, (ox + 1) * sw) - std::max(i * dw, ox * sw);
+              const int down = std::min((j + 1) * dh, (oy + 1) * sh) - std::max(j * dh, oy * sh);
+              sum += static_cast<double>(across) * down * at(sx + i, top + j, channel);
+            }
+          const int got = static_cast<int>(dc.pixel(x, y) >> (8 * channel) & 0xFF);
+          ASSERT_NEAR(got, sum / (static_cast<double>(sw) * sh), 8)
+              << x << "," << y << " channel " << channel;
+        }
       }
   }
 }
