@@ -65,15 +65,8 @@ size_t Rbsp(const uint8_t* nal, size_t n, uint8_t* out, size_t limit) {
 }
 
 std::vector<uint8_t> Rbsp(const uint8_t* nal, size_t n, size_t limit) {
-  std::vector<uint8_t> rbsp;
-  for (size_t i = 0, zeros = 0; i < n && rbsp.size() < limit; ++i) {
-    if (zeros >= 2 && nal[i] == 3) {
-      zeros = 0;
-      continue;
-    }
-    zeros = nal[i] == 0 ? zeros + 1 : 0;
-    rbsp.push_back(nal[i]);
-  }
+  std::vector<uint8_t> rbsp(std::min(n, limit));
+  rbsp.resize(Rbsp(nal, n, rbsp.data(), rbsp.size()));
   return rbsp;
 }
 
