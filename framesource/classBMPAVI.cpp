@@ -242,12 +242,18 @@ int16_t classBMPAVI::StretchToDC(HDC pHDC, int32_t XDest, int32_t YDest, int32_t
                                  int32_t HeightDC) {
   if (bytDIBBits.empty()) throw OutOfRangeError();  // nothing was ever opened
   // The painting call reads the whole frame: a buffer that holds less is not painted.
-  const int64_t rows = std::abs(int64_t{bih.biHeight});
-  if (static_cast<int64_t>(bytDIBBits.size()) < DibStride(bih.biWidth, 24) * rows) return 0;
+  const int32_t rows = WholeRows();
+  if (rows == 0) return 0;
   BITMAPINFO info{bih};
-  return CInt(StretchDIBits(pHDC, XDest, YDest, WidthDC, HeightDC, 0, 0, bih.biWidth,
-                            static_cast<int32_t>(rows), bytDIBBits.data(), &info, DIB_RGB_COLORS,
-                            SRCCOPY));
+  return CInt(StretchDIBits(pHDC, XDest, YDest, WidthDC, HeightDC, 0, 0, bih.biWidth, rows,
+                            bytDIBBits.data(), &info, DIB_RGB_COLORS, SRCCOPY));
+}
+
+int32_t classBMPAVI::WholeRows() const {
+  const int64_t rows = std::abs(int64_t{bih.biHeight});
+  return static_cast<int64_t>(bytDIBBits.size()) >= DibStride(bih.biWidth, 24) * rows
+             ? static_cast<int32_t>(rows)
+             : 0;
 }
 
 namespace {
@@ -286,11 +292,10 @@ int16_t classBMPAVI::WriteToBMPFile(const std::string& strFileName) {
 
 int16_t classBMPAVI::WriteToPNGFile(const std::string& strFileName) {
   if (bytInfoHeader.size() != 40 || strFileName.empty()) return kFalse;  // no picture to save
-  const int64_t rows = std::abs(int64_t{bih.biHeight});
-  if (static_cast<int64_t>(bytDIBBits.size()) < DibStride(bih.biWidth, 24) * rows) return kFalse;
+  const int32_t rows = WholeRows();
   std::vector<uint8_t> png;
-  if (!EncodePng(bih.biWidth, static_cast<int32_t>(rows), bytDIBBits.data(),
-                 DibStride(bih.biWidth, 24), &png))
+  if (rows == 0 ||
+      !EncodePng(bih.biWidth, rows, bytDIBBits.data(), DibStride(bih.biWidth, 24), &png))
     return kFalse;
   return ReplaceFile(strFileName, {{png.data(), png.size()}}, pAVIFile ? aviFile : FileId{})
              ? kTrue

@@ -99,6 +99,8 @@ class classBMPAVI {
   int16_t OpenAVI(const OpenProgress& progress);
   void CloseAVI();
   void FindRecordingTimes();
+  // Rows of the frame when the buffer holds every one of them, else 0.
+  int32_t WholeRows() const;
 
   PAVIFILE pAVIFile = nullptr;
   PAVISTREAM pAVIStream = nullptr;

@@ -1,9 +1,10 @@
 // libFuzzer target: the bytes as a video file (an AVI file for our reader, anything else for
-// libavformat's), opened through the frame source as the viewer opens it, then a few frames fetched (first, last, middle, backwards), line-doubled and
-// painted, and the instance ended. Aborts on anything the callers could not live with: an
-// exception other than the 16-bit frame count's overflow, a failed open without exactly one of
-// the two messages (or a message on success), a buffer that disagrees with its header, or a
-// library use left begun.
+// libavformat's), opened through the frame source as the viewer opens it, then a few frames
+// fetched (first, last, middle, backwards), line-doubled and painted, their DV recordings read
+// and the scenes searched, and the instance ended. Aborts on anything the callers could not live
+// with: an exception other than the 16-bit frame count's overflow, a failed open without exactly
+// one of the two messages (or a message on success), a buffer that disagrees with its header, a
+// scene outside the stream, or a library use left begun.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -85,6 +86,10 @@ void Exercise(classBMPAVI& source) {
   source.PutToDC(&dc, -7, -3, 20, 9);
   source.StretchToDC(&dc, -7, 5, 333, 211);  // scaled, and partly off the surface
   (void)source.FieldOrder();
+  // The recording and the scenes come from the packets' own bytes, undecoded.
+  for (const int32_t frame : {0, last / 2, last}) (void)source.RecordingOf(frame);
+  for (const int32_t scene : {source.NextScene(-1), source.PreviousScene(last + 1)})
+    if (scene < -1 || scene > last) Fail("a scene outside the stream");
 }
 
 }  // namespace

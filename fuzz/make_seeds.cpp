@@ -2,7 +2,8 @@
 // writer knows (each DIB depth, either row order, idx1 relative and absolute, no index, OpenDML
 // with several RIFFs and with an index of several pieces, audio first, dropped frames, palette
 // changes), and, when the ffmpeg command is there, one tiny file per compressed format the library
-// decodes, a type-1 DV file, and transport, program and raw DV streams for the libavformat reader.
+// decodes, a type-1 DV file (also with a recording date and time), and transport, program and raw
+// DV streams for the libavformat reader.
 //   dovrel-make-seeds OUTDIR
 #include <sys/stat.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "aviwriter.h"
+#include "dvframes.h"
 
 namespace {
 
@@ -150,6 +152,11 @@ int main(int argc, char** argv) {
     AviWriter writer(dir + "/dv-type1.avi", AviWriter::DvInfo(frame), type1);
     writer.AddFrame(frame);
     if (!writer.Close() || !read) ++missing;
+    // The same frame as a camera stamps it: a recording date and time, a scene.
+    StampDvFrame(frame.data(), frame.size(), DvClock::kSet, {3, 8, 15, 14, 32, 7});
+    AviWriter recorded(dir + "/dv-type1-recorded.avi", AviWriter::DvInfo(frame), type1);
+    recorded.AddFrame(frame);
+    if (!recorded.Close()) ++missing;
   } else {
     ++missing;
   }

@@ -181,6 +181,7 @@ class LavfReader : public Container {
   LavfIndex index_;
   std::unique_ptr<LavfPackets> packets_;
   std::vector<int32_t> order_;  // the units of pictures in display order, while opening
+  Track::KeyTest keyTest_;      // the codec's test of a keyframe, where its bitstream tells
   bool unflagged_ = false;      // the container flags no keyframe, and the bitstream can tell
 };
 
@@ -192,7 +193,7 @@ void LavfReader::Index() {
           ? Family::kMpeg12
       : par.codec_id == AV_CODEC_ID_H264 ? Family::kH264
                                          : Family::kOther;
-  const std::vector<uint8_t> extradata(par.extradata, par.extradata + par.extradata_size);
+  const std::vector<uint8_t> extradata = CodecDataOf(par);
   H264ParamSets sets;
   H264ReadParamSets(extradata, &sets);
   const size_t lengthSize = H264NalLengthSize(extradata);
@@ -203,7 +204,7 @@ void LavfReader::Index() {
       format == "mpegts" || format == "mpeg" || format == "h264" || format == "mpegvideo";
   const AVCodecDescriptor* desc = avcodec_descriptor_get(par.codec_id);
   const bool intraOnly = desc && (desc->props & AV_CODEC_PROP_INTRA_ONLY);
-  const Track::KeyTest test =
+  keyTest_ =
       KeyframeTest(par.codec_id, extradata, par.width, par.height, par.bits_per_coded_sample);
 
   std::vector<LavfUnit>& units = index_.units;
@@ -246,7 +247,8 @@ void LavfReader::Index() {
     if (u.picture) {
       const bool flagged = pkt->flags & AV_PKT_FLAG_KEY;
       anyFlagged = anyFlagged || flagged;
-      u.key = intraOnly || (flagged && (!test || test(pkt->data, static_cast<size_t>(pkt->size))));
+      u.key = intraOnly ||
+              (flagged && (!keyTest_ || keyTest_(pkt->data, static_cast<size_t>(pkt->size))));
       open = starts.field && !starts.pair;
       first = starts;
       u.reference = family == Family::kOther || starts.reference;
@@ -266,21 +268,17 @@ void LavfReader::Index() {
     }
     units.push_back(u);
   }
-  unflagged_ = !anyFlagged && test;
+  unflagged_ = !anyFlagged && keyTest_;
   order_ = order.Finish();
 }
 
 void LavfReader::SettleKeys() {
   std::vector<LavfUnit>& units = index_.units;
   if (unflagged_) {
-    const AVCodecParameters& par = *demuxer_.Stream().codecpar;
-    const Track::KeyTest test = KeyframeTest(
-        par.codec_id, std::vector<uint8_t>(par.extradata, par.extradata + par.extradata_size),
-        par.width, par.height, par.bits_per_coded_sample);
     Packet p;
     LavfTrack track(index_, *packets_);
     for (int32_t i = 0; i < static_cast<int32_t>(units.size()); ++i)
-      if (units[i].picture && track.Read(i, &p) && test(p.data, p.size)) units[i].key = true;
+      if (units[i].picture && track.Read(i, &p) && keyTest_(p.data, p.size)) units[i].key = true;
   }
   for (int32_t i = 0; i < static_cast<int32_t>(units.size()); ++i)
     if (units[i].key) index_.keys.push_back(i);
@@ -300,8 +298,8 @@ void LavfReader::Order() {
       const AVCodecParameters& par = *demuxer_.Stream().codecpar;
       LavfTrack track(index_, *packets_);
       bool reached = false;
-      std::vector<int32_t> shown = UnitsShownFromStart(track, par, par.width, par.height, key,
-                                                       key + kStartProbeUnits, &reached);
+      std::vector<int32_t> shown =
+          UnitsShownFromStart(track, par, key, key + kStartProbeUnits, &reached);
       std::sort(shown.begin(), shown.end());
       for (auto it = order.begin(); reached && it != order.begin() + rank; ++it)
         dropped[*it] = !std::binary_search(shown.begin(), shown.end(), *it);

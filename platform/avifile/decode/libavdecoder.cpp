@@ -46,9 +46,7 @@ AviDecoderError OpenCodecContext(const AVCodecParameters& par, int32_t width, in
       ((int64_t{width} + 63) / 64 * 64 + 256) * (std::max<int64_t>(height, 256) + 256);
   // libavcodec's H.264 decoder sizes its tables by a sequence parameter set before it asks for
   // the picture: a larger one is looked for here (and in each packet before it is sent).
-  if (par.codec_id == AV_CODEC_ID_H264 && par.extradata_size > 0 &&
-      H264LargestSps(std::vector<uint8_t>(par.extradata, par.extradata + par.extradata_size)) >
-          ctx->max_pixels)
+  if (par.codec_id == AV_CODEC_ID_H264 && H264LargestSps(CodecDataOf(par)) > ctx->max_pixels)
     return AviDecoderError::kTooLarge;
   // Slice threads only: frame threads would add a delay of their own to every step.
   ctx->thread_type = FF_THREAD_SLICE;
@@ -86,9 +84,8 @@ class LibavDecoder : public FrameDecoder {
     if (AviDecoderError why = OpenCodecContext(par, width(), height(), &ctx_);
         why != AviDecoderError::kNone)
       return why;
-    if (par.extradata_size > 0)
-      extradata_.assign(par.extradata, par.extradata + par.extradata_size);
-    nalLengthSize_ = H264NalLengthSize(extradata_);
+    const std::vector<uint8_t> codecData = CodecDataOf(par);
+    nalLengthSize_ = H264NalLengthSize(codecData);
 
     // Codecs whose pictures say whether they are interlaced: a picture that is not, is
     // progressive. Elsewhere (MJPEG, raw, ...) the flag is only the decoder's default.
@@ -106,7 +103,7 @@ class LibavDecoder : public FrameDecoder {
     // Indexes flag keyframes that are none (an inter-coded Cinepak frame, ...), and a rebuilt one
     // flags nothing: where the bitstream tells which pictures stand alone, the track asks it.
     track().SetKeyframes(
-        intraOnly_, KeyframeTest(id_, extradata_, width(), height(), par.bits_per_coded_sample));
+        intraOnly_, KeyframeTest(id_, codecData, width(), height(), par.bits_per_coded_sample));
     return AviDecoderError::kNone;
   }
 
@@ -477,8 +474,7 @@ class LibavDecoder : public FrameDecoder {
     void operator()(uint8_t* p) const { av_free(p); }
   };
   std::unique_ptr<uint8_t, AvFree> scratch_;  // top-down rows for widths swscale overruns
-  std::vector<uint8_t> extradata_;
-  Palette sentPalette_{};     // the palette the decoder was last given
+  Palette sentPalette_{};                     // the palette the decoder was last given
   size_t nalLengthSize_ = 0;  // bytes of each NAL unit's length (avcC), 0 for start codes
   std::unordered_map<int32_t, std::optional<int32_t>> leading_;  // LeadingPictures, by keyframe
   // A step back of at most so many pictures walks back; a jump decodes the pictures that are no
@@ -537,18 +533,14 @@ std::unique_ptr<FrameDecoder> CreateLibavDecoder(std::unique_ptr<Track> track,
   return *why == AviDecoderError::kNone ? std::move(decoder) : nullptr;
 }
 
-std::vector<int32_t> UnitsShownFromStart(Track& track, const AVCodecParameters& par, int32_t width,
-                                         int32_t height, int32_t until, int32_t limit,
-                                         bool* reached) {
+std::vector<int32_t> UnitsShownFromStart(Track& track, const AVCodecParameters& par, int32_t until,
+                                         int32_t limit, bool* reached) {
   std::vector<int32_t> shown;
   *reached = false;
   AVCodecContext* ctx = nullptr;
   AVFrame* frame = av_frame_alloc();
-  const size_t nalLengthSize = H264NalLengthSize(
-      par.extradata_size > 0
-          ? std::vector<uint8_t>(par.extradata, par.extradata + par.extradata_size)
-          : std::vector<uint8_t>{});
-  if (frame && OpenCodecContext(par, width, height, &ctx) == AviDecoderError::kNone) {
+  const size_t nalLengthSize = H264NalLengthSize(CodecDataOf(par));
+  if (frame && OpenCodecContext(par, par.width, par.height, &ctx) == AviDecoderError::kNone) {
     const int32_t end = std::min(track.UnitCount(), limit);
     bool draining = false;
     for (int32_t next = 0; !*reached;) {

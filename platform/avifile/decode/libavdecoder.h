@@ -14,6 +14,5 @@ std::unique_ptr<FrameDecoder> CreateLibavDecoder(std::unique_ptr<Track> track,
 // out (*reached) or `limit` units are sent, and then what the decoder holds: the units whose
 // pictures came out, in the order they did. An index learns from it which pictures before its
 // first keyframe's decoding never shows.
-std::vector<int32_t> UnitsShownFromStart(Track& track, const AVCodecParameters& par, int32_t width,
-                                         int32_t height, int32_t until, int32_t limit,
-                                         bool* reached);
+std::vector<int32_t> UnitsShownFromStart(Track& track, const AVCodecParameters& par, int32_t until,
+                                         int32_t limit, bool* reached);

@@ -57,8 +57,7 @@ void PictureCache::DropAfter(int32_t display) {
 void PictureCache::Keep(int32_t display, const AVFrame* f, int32_t target) {
   if (auto it = frames_.find(display); it != frames_.end()) Drop(it);
   const size_t size = BytesOf(f);
-  const size_t budget = std::min(budget_, limit_);
-  if (size > budget) return;
+  if (size > limit_) return;
   std::unique_ptr<AVFrame, FrameFree> kept(av_frame_clone(f));  // a reference: no pixels copied
   if (!kept) return;
   try {
@@ -67,7 +66,7 @@ void PictureCache::Keep(int32_t display, const AVFrame* f, int32_t target) {
     return;  // keeping is a saving, never a reason for a fetch to fail
   }
   bytes_ += size;
-  while (bytes_ > budget) {
+  while (bytes_ > limit_) {
     auto last = std::prev(frames_.end());
     Drop(last->first > target ? last : frames_.begin());
   }

@@ -25,7 +25,7 @@ void SetPictureCacheBudgetForTesting(size_t bytes);
 
 class PictureCache {
  public:
-  explicit PictureCache(size_t budget) : budget_(budget) {}
+  explicit PictureCache(size_t budget) : budget_(budget), limit_(budget) {}
 
   // The picture of a packet's display number, or null.
   const AVFrame* Find(int32_t display) const;
@@ -48,7 +48,7 @@ class PictureCache {
   void Drop(Frames::iterator it);
 
   size_t budget_;
-  size_t limit_ = SIZE_MAX;  // of the budget, what is kept now
-  size_t bytes_ = 0;         // of the pictures' buffers, as allocated
-  Frames frames_;            // display number -> picture (a reference of ours)
+  size_t limit_;      // of the budget, what is kept now
+  size_t bytes_ = 0;  // of the pictures' buffers, as allocated
+  Frames frames_;     // display number -> picture (a reference of ours)
 };

@@ -65,15 +65,8 @@ size_t Rbsp(const uint8_t* nal, size_t n, uint8_t* out, size_t limit) {
 }
 
 std::vector<uint8_t> Rbsp(const uint8_t* nal, size_t n, size_t limit) {
-  std::vector<uint8_t> rbsp;
-  for (size_t i = 0, zeros = 0; i < n && rbsp.size() < limit; ++i) {
-    if (zeros >= 2 && nal[i] == 3) {
-      zeros = 0;
-      continue;
-    }
-    zeros = nal[i] == 0 ? zeros + 1 : 0;
-    rbsp.push_back(nal[i]);
-  }
+  std::vector<uint8_t> rbsp(std::min(n, limit));
+  rbsp.resize(Rbsp(nal, n, rbsp.data(), rbsp.size()));
   return rbsp;
 }
 
@@ -126,6 +119,29 @@ void ForEachNalStart(const uint8_t* p, size_t n, size_t lengthSize, Visit visit)
   }
   for (size_t i = NextStartCode(p, 0, n); i + 3 < n; i = NextStartCode(p, i + 3, n))
     if (!visit(p + i + 3, n - i - 3)) return;
+}
+
+// Calls visit(nal, bytes) for each NAL unit of H.264 codec data: an avcC record's sequence, then
+// picture parameter sets, each with a 2-byte size; else Annex B.
+template <typename Visit>
+void ForEachCodecDataNal(const std::vector<uint8_t>& x, Visit visit) {
+  if (x.empty()) return;
+  if (x[0] != 1 || x.size() <= 6) {
+    ForEachNal(x.data(), x.size(), 0, [&](const uint8_t* nal, size_t bytes) {
+      visit(nal, bytes);
+      return true;
+    });
+    return;
+  }
+  size_t i = 5;
+  for (int kind = 0; kind < 2 && i < x.size(); ++kind) {
+    size_t count = kind == 0 ? x[i] & 0x1F : x[i];
+    for (++i; count > 0 && i + 2 <= x.size(); --count) {
+      const size_t len = std::min<size_t>(size_t{x[i]} << 8 | x[i + 1], x.size() - i - 2);
+      if (len > 0) visit(x.data() + i + 2, len);
+      i += 2 + len;
+    }
+  }
 }
 
 // What an H.264 sequence parameter set (its NAL unit without the header byte) tells; pixels -1
@@ -206,15 +222,10 @@ bool H264HasIdr(const uint8_t* p, size_t size, size_t lengthSize) {
 }
 
 int64_t H264LargestSps(const std::vector<uint8_t>& extradata) {
-  const std::vector<uint8_t>& x = extradata;
-  if (x.empty()) return 0;
-  if (x[0] != 1 || x.size() <= 6) return H264LargestSps(x.data(), x.size(), 0);
-  int64_t largest = 0;  // avcC: its sequence parameter sets come first
-  for (size_t i = 6, n = x[5] & 0x1F; n > 0 && i + 2 <= x.size(); --n) {
-    const size_t len = std::min<size_t>(size_t{x[i]} << 8 | x[i + 1], x.size() - i - 2);
-    largest = std::max(largest, H264LargestSps(x.data() + i, len + 2, 2));
-    i += 2 + len;
-  }
+  int64_t largest = 0;
+  ForEachCodecDataNal(extradata, [&](const uint8_t* nal, size_t bytes) {
+    if ((nal[0] & 0x1F) == 7) largest = std::max(largest, H264SpsPixels(nal + 1, bytes - 1));
+  });
   return largest;
 }
 
@@ -479,23 +490,7 @@ PictureStarts H264Pictures(const uint8_t* p, size_t n, size_t lengthSize, H264Pa
   return out;
 }
 
-void H264ReadParamSets(const std::vector<uint8_t>& x, H264ParamSets* sets) {
-  if (x.empty()) return;
-  if (x[0] != 1 || x.size() <= 6) {
-    ForEachNal(x.data(), x.size(), 0, [&](const uint8_t* nal, size_t bytes) {
-      ReadParamSet(nal, bytes, sets);
-      return true;
-    });
-    return;
-  }
-  // avcC: its sequence parameter sets, then its picture parameter sets, each with a 2-byte size.
-  size_t i = 5;
-  for (int kind = 0; kind < 2 && i < x.size(); ++kind) {
-    size_t count = kind == 0 ? x[i] & 0x1F : x[i];
-    for (++i; count > 0 && i + 2 <= x.size(); --count) {
-      const size_t len = std::min<size_t>(size_t{x[i]} << 8 | x[i + 1], x.size() - i - 2);
-      if (len > 0) ReadParamSet(x.data() + i + 2, len, sets);
-      i += 2 + len;
-    }
-  }
+void H264ReadParamSets(const std::vector<uint8_t>& extradata, H264ParamSets* sets) {
+  ForEachCodecDataNal(extradata,
+                      [&](const uint8_t* nal, size_t bytes) { ReadParamSet(nal, bytes, sets); });
 }

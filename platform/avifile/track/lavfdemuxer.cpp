@@ -95,9 +95,12 @@ HRESULT LavfDemuxer::Open() {
     format_ = nullptr;  // freed by the failed open
     return cancelled_ ? AVIERR_USERABORT : AVIERR_BADFORMAT;
   }
-  // A single picture (a JPEG, a PNG) is no video.
+  // A single picture (a JPEG, a PNG) is no video; nor is a format libavformat only guesses at,
+  // at a score it warns of itself (an executable's bytes taken for VC-1 or a program stream).
   const std::string name = format_->iformat->name;
-  if (name.size() >= 5 && name.compare(name.size() - 5, 5, "_pipe") == 0) return AVIERR_BADFORMAT;
+  if ((name.size() >= 5 && name.compare(name.size() - 5, 5, "_pipe") == 0) ||
+      format_->probe_score <= AVPROBE_SCORE_RETRY)
+    return AVIERR_BADFORMAT;
 
   // The decoders that learn the streams' parameters make no picture larger than ours.
   const unsigned streams = format_->nb_streams;

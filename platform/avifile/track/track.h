@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "avifile.h"  // AviDecoderError
 
@@ -41,6 +42,8 @@ struct RawDibLayout {
 struct CodecParametersFree {
   void operator()(AVCodecParameters* p) const;
 };
+// A stream's codec data (HuffYUV's tables, an avcC record, ...) as bytes.
+std::vector<uint8_t> CodecDataOf(const AVCodecParameters& par);
 
 // What a stream's decoder is told of it.
 struct DecoderParams {
