@@ -247,8 +247,11 @@ void LavfReader::Index() {
     if (u.picture) {
       const bool flagged = pkt->flags & AV_PKT_FLAG_KEY;
       anyFlagged = anyFlagged || flagged;
-      u.key = intraOnly ||
-              (flagged && (!keyTest_ || keyTest_(pkt->data, static_cast<size_t>(pkt->size))));
+      // Until the container flags a packet, every picture is tested: if it never does, the
+      // test alone decides, without reading the file a second time.
+      u.passes = !keyTest_ ||
+                 ((flagged || !anyFlagged) && keyTest_(pkt->data, static_cast<size_t>(pkt->size)));
+      u.key = intraOnly || (flagged && u.passes);
       open = starts.field && !starts.pair;
       first = starts;
       u.reference = family == Family::kOther || starts.reference;
@@ -274,14 +277,10 @@ void LavfReader::Index() {
 
 void LavfReader::SettleKeys() {
   std::vector<LavfUnit>& units = index_.units;
-  if (unflagged_) {
-    Packet p;
-    LavfTrack track(index_, *packets_);
-    for (int32_t i = 0; i < static_cast<int32_t>(units.size()); ++i)
-      if (units[i].picture && track.Read(i, &p) && keyTest_(p.data, p.size)) units[i].key = true;
-  }
-  for (int32_t i = 0; i < static_cast<int32_t>(units.size()); ++i)
+  for (int32_t i = 0; i < static_cast<int32_t>(units.size()); ++i) {
+    if (unflagged_ && units[i].picture && units[i].passes) units[i].key = true;
     if (units[i].key) index_.keys.push_back(i);
+  }
 }
 
 void LavfReader::Order() {

@@ -36,6 +36,7 @@ struct LavfUnit {
   uint64_t key : 1 = 0;        // decoding may start here
   uint64_t picture : 1 = 0;    // it begins a picture
   uint64_t reference : 1 = 1;  // other pictures may be predicted from its picture
+  uint64_t passes : 1 = 0;     // the codec's test says decoding may start here (while opening)
   uint32_t firstBytes = 0;     // bytes of its first packet
   int32_t position = -1;       // the position showing its picture; -1 for none
 };
