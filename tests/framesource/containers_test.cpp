@@ -127,6 +127,14 @@ TEST(Samples, EveryPositionIsFfmpegsPictureHoweverReached) {
                           Sample{"dv_sony_ntsc_1f_perfect.dv", 720, 480, -1}})
     EXPECT_EQ(CompareWithFfmpeg(samples + "/" + s.file, s.width, s.height, s.lastRows), "")
         << s.file;
+  // The AVCHD clip's field pictures copied as they are into MP4 (the parameter sets then in the
+  // sample description, a field a sample) and Matroska, as editors and converters store them.
+  TempDir dir;
+  for (const char* name : {"paff.mp4", "paff.mkv"}) {
+    ASSERT_TRUE(Ffmpeg({"-i", samples + "/avchd_sony_a7m3_1080i50_paff_trunc.mts", "-map",
+                        "0:v:0", "-c", "copy", dir.File(name)}));
+    EXPECT_EQ(CompareWithFfmpeg(dir.File(name), 1920, 1080), "") << name;
+  }
 }
 
 // What dies with a camcorder's battery or a bad sector: a transport stream cut short (MPEG-2 and

@@ -183,6 +183,7 @@ class LavfReader : public Container {
   std::vector<int32_t> order_;  // the units of pictures in display order, while opening
   Track::KeyTest keyTest_;      // the codec's test of a keyframe, where its bitstream tells
   bool unflagged_ = false;      // the container flags no keyframe, and the bitstream can tell
+  int32_t untimedUntil_ = -1;   // the last of the first units whose picture has no timestamp
 };
 
 void LavfReader::Index() {
@@ -263,6 +264,10 @@ void LavfReader::Index() {
                           : pkt->dts != AV_NOPTS_VALUE ? pkt->dts
                                                        : lastShown;
     lastShown = shown;
+    // (MPEG-1/2 pictures are put in order by the decoder's rule, which needs no timestamps.)
+    if (u.picture && family != Family::kMpeg12 && pkt->pts == AV_NOPTS_VALUE &&
+        pkt->dts == AV_NOPTS_VALUE && number < kStartProbeUnits)
+      untimedUntil_ = number;
     if (u.picture) order.Add(number, starts.type, lowDelay, shown);
     if (u.key || number == 0) {
       const int64_t ts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : shown;
@@ -285,7 +290,30 @@ void LavfReader::SettleKeys() {
 
 void LavfReader::Order() {
   std::vector<LavfUnit>& units = index_.units;
-  const std::vector<int32_t> order = std::move(order_);
+  std::vector<int32_t> order = std::move(order_);
+  const AVCodecParameters& par = *demuxer_.Stream().codecpar;
+  // Pictures that came without a timestamp (the leading pictures of an open GOP, in a file
+  // remuxed to Matroska) were placed as the picture before. Where the decoder shows them is learnt
+  // by decoding from the start once, as far as a decoder holds pictures back beyond the last of
+  // them: the pictures it showed take its order among themselves.
+  if (untimedUntil_ >= 0) {
+    LavfTrack track(index_, *packets_);
+    bool reached = false;
+    std::vector<int32_t> shown = UnitsShownFromStart(
+        track, par, -1, untimedUntil_ + 2 * static_cast<int32_t>(kMaxReorder), &reached);
+    std::vector<bool> seen(units.size(), false);
+    std::erase_if(shown, [&](int32_t u) {
+      const bool again = u < 0 || u >= static_cast<int32_t>(units.size()) || seen[u];
+      if (!again) seen[u] = true;
+      return again;
+    });
+    if (std::count_if(order.begin(), order.end(), [&](int32_t u) { return seen[u]; }) ==
+        static_cast<std::ptrdiff_t>(shown.size())) {
+      auto next = shown.begin();
+      for (int32_t& u : order)
+        if (seen[u]) u = *next++;
+    }
+  }
   // Pictures shown before the first keyframe's come out of a decode from the stream's start or
   // not, as the decoder finds their references: a P picture before any I, the B pictures of an
   // open GOP. Which do is learnt by decoding up to the keyframe's picture, once.
@@ -294,7 +322,6 @@ void LavfReader::Order() {
     const int32_t key = index_.keys.front();
     const auto rank = std::find(order.begin(), order.end(), key) - order.begin();
     if (rank > 0) {
-      const AVCodecParameters& par = *demuxer_.Stream().codecpar;
       LavfTrack track(index_, *packets_);
       bool reached = false;
       std::vector<int32_t> shown =
