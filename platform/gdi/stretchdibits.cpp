@@ -4,6 +4,7 @@
 // are worked out.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -195,8 +196,19 @@ void StretchToDevice(HDC hdc, int64_t xDest, int64_t yDest, int64_t destWidth, i
 #if defined(__x86_64__) || defined(__i386__)
   static const bool ssse3 = __builtin_cpu_supports("ssse3");
 #endif
+  const auto most = static_cast<size_t>(rows.most);
   for (int64_t y = y0; y < y1; ++y) {
     const size_t k = static_cast<size_t>(y - y0);
+    // Enlarged twice or more, neighbouring device rows cover the same part of one picture row:
+    // the row above is then this one too.
+    if (k > 0 && rows.first[k] == rows.first[k - 1] && rows.count[k] == rows.count[k - 1] &&
+        std::equal(&rows.weights[k * most], &rows.weights[k * most] + most,
+                   &rows.weights[(k - 1) * most])) {
+      std::memcpy(hdc->row(static_cast<int32_t>(yDest + y)) + (xDest + x0),
+                  hdc->row(static_cast<int32_t>(yDest + y - 1)) + (xDest + x0),
+                  static_cast<size_t>(x1 - x0) * 4);
+      continue;
+    }
     int32_t taps = 0;
     for (int32_t j = 0; j < rows.count[k]; ++j) {
       const uint16_t w = rows.weights[k * static_cast<size_t>(rows.most) + static_cast<size_t>(j)];
