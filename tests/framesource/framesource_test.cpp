@@ -517,47 +517,35 @@ TEST(StretchDIBits, AtAScaleAPaintIsTheScaleOnePaintOfTheDeviceRectangle) {
   auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   for (int round = 0; round < 400; ++round) {
     const double scale = std::array{2.0, 1.5, 3.0, 1.25}[round % 4];
-    const bool whole = scale == std::floor(scale), stretch = pick(0, 1), topDown = pick(0, 1);
-    const int width = pick(1, 30), height = pick(1, 30);
-    const int sw = pick(1, width), sh = pick(1, height), sx = pick(0, width - sw),
-              sy = pick(0, height - sh);
+    const bool blocks = scale == std::floor(scale) && pick(0, 1), stretch = !blocks && pick(0, 1);
+    const int width = pick(1, 30), height = pick(1, 30), sw = pick(1, width), sh = pick(1, height);
+    const int sx = pick(0, width - sw), sy = pick(0, height - sh);
     const int dw = stretch ? pick(1, 2 * sw) : sw, dh = stretch ? pick(1, 2 * sh) : sh;
     const int dx = pick(-dw, 20), dy = pick(-dh, 20);
-    const int start = stretch || !whole ? 0 : pick(0, height - 1),
-              lines = stretch || !whole ? height : pick(1, height - start);
-    SCOPED_TRACE(testing::Message()
-                 << "scale " << scale << (stretch ? " stretch " : " 1:1 ") << width << "x" << height
-                 << (topDown ? " top-down" : "") << " (" << sx << "," << sy << " " << sw << "x"
-                 << sh << ") to " << dw << "x" << dh << " at " << dx << "," << dy << " lines "
-                 << start << "+" << lines);
+    const int start = blocks ? pick(0, height - 1) : 0, lines = pick(1, height - start);
+    SCOPED_TRACE(testing::Message() << "round " << round);
     std::vector<uint8_t> bits(static_cast<size_t>(Stride(width)) * height);
     for (uint8_t& b : bits) b = static_cast<uint8_t>(pick(0, 255));
     BITMAPINFO bmi{};
     bmi.bmiHeader.biWidth = width;
-    bmi.bmiHeader.biHeight = topDown ? -height : height;
+    bmi.bmiHeader.biHeight = pick(0, 1) ? -height : height;
     std::vector<uint32_t> device(40 * 40);
-    DeviceContext dc(device.data(), 40, 40, 40, scale), want(40, 40);
-    dc.Fill(0x123456);
-    want.Fill(0x123456);
+    DeviceContext dc(device.data(), 40, 40, 40, scale), want(40, 40), logical(40, 40);
+    for (DeviceContext* each : {&dc, &want, &logical}) each->Fill(0x123456);
     const auto at = [scale](int v) { return static_cast<int>(std::lround(v * scale)); };
-    if (stretch || !whole) {
-      if (stretch)
-        StretchDIBits(&dc, dx, dy, dw, dh, sx, sy, sw, sh, bits.data(), &bmi, DIB_RGB_COLORS,
-                      SRCCOPY);
-      else
-        SetDIBitsToDevice(&dc, dx, dy, sw, sh, sx, sy, 0, height, bits.data(), &bmi,
-                          DIB_RGB_COLORS);
-      StretchDIBits(&want, at(dx), at(dy), at(dx + dw) - at(dx), at(dy + dh) - at(dy), sx, sy, sw,
-                    sh, bits.data(), &bmi, DIB_RGB_COLORS, SRCCOPY);
-    } else {
-      DeviceContext logical(40, 40);
-      logical.Fill(0x123456);
-      ASSERT_EQ(SetDIBitsToDevice(&dc, dx, dy, sw, sh, sx, sy, start, lines, bits.data(), &bmi,
-                                  DIB_RGB_COLORS),
-                SetDIBitsToDevice(&logical, dx, dy, sw, sh, sx, sy, start, lines, bits.data(), &bmi,
-                                  DIB_RGB_COLORS));
+    if (blocks) {
+      ASSERT_EQ(
+          SetDIBitsToDevice(&dc, dx, dy, sw, sh, sx, sy, start, lines, bits.data(), &bmi, 0),
+          SetDIBitsToDevice(&logical, dx, dy, sw, sh, sx, sy, start, lines, bits.data(), &bmi, 0));
       for (int y = 0; y < 40; ++y)
         for (int x = 0; x < 40; ++x) want.row(y)[x] = logical.pixel(x / at(1), y / at(1));
+    } else {
+      if (stretch)
+        StretchDIBits(&dc, dx, dy, dw, dh, sx, sy, sw, sh, bits.data(), &bmi, 0, SRCCOPY);
+      else
+        SetDIBitsToDevice(&dc, dx, dy, sw, sh, sx, sy, 0, height, bits.data(), &bmi, 0);
+      StretchDIBits(&want, at(dx), at(dy), at(dx + dw) - at(dx), at(dy + dh) - at(dy), sx, sy, sw,
+                    sh, bits.data(), &bmi, 0, SRCCOPY);
     }
     for (int y = 0; y < 40; ++y)
       for (int x = 0; x < 40; ++x) ASSERT_EQ(dc.pixel(x, y), want.pixel(x, y)) << x << "," << y;

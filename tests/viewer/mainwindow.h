@@ -6,7 +6,6 @@
 #include <QImage>
 #include <QTest>
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -49,19 +48,15 @@ class MainWindow : public SeamTest {
   // Every pixel of the device context, in the screen's own pixels: the frame buffer in the
   // display rectangle at (0, 20), the desktop colour everywhere else. At the picture's own size
   // each picture pixel a block of the screen's scale, exactly; scaled down, as Qt's smooth
-  // scaling makes it, within a few levels. Enlarged in the device pixels (Qt's filter is not an
-  // area average there): as the stretch, checked against the areas in its own test, paints it
-  // at scale 1.
+  // scaling makes it, within a few levels; enlarged (not an area average in Qt), as the stretch,
+  // checked against the areas in its own test, paints it at scale 1.
   void ExpectPicture(classBMPAVI& source) {
     frmMainProbe probe(*form);
     HDC dc = form->hDC();
-    const double s = dc->scale();
-    EXPECT_EQ(s, form->Client()->devicePixelRatio());  // as sharp as the screen allows
-    const int width = source.biWidth(), height = source.biHeight();
-    const int shownWidth = probe.lngDispWidth(), shownHeight = probe.lngDispHeight();
-    const int top = static_cast<int>(std::lround(20 * s));
-    const int deviceWidth = static_cast<int>(std::lround(shownWidth * s)),
-              deviceHeight = static_cast<int>(std::lround(shownHeight * s));
+    EXPECT_EQ(dc->scale(), form->Client()->devicePixelRatio());  // as sharp as the screen allows
+    const int width = source.biWidth(), height = source.biHeight(), top = dc->ToDevice(20);
+    const int shownWidth = dc->ToDevice(probe.lngDispWidth()),
+              shownHeight = dc->ToDevice(probe.lngDispHeight());
     const std::vector<uint8_t>& bits = Peek(source).DIBBits();
     QImage picture(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)
@@ -69,37 +64,31 @@ class MainWindow : public SeamTest {
         const uint8_t* p = bits.data() + (height - 1 - y) * DibStride(width, 24) + 3 * x;
         picture.setPixel(x, y, qRgb(p[2], p[1], p[0]));
       }
-    const bool scaled = shownWidth != width || shownHeight != height;
-    if (scaled && (deviceWidth > width || deviceHeight > height)) {
-      DeviceContext stretched(deviceWidth, deviceHeight);
-      BITMAPINFO info{};
-      info.bmiHeader.biWidth = width;
-      info.bmiHeader.biHeight = height;
-      StretchDIBits(&stretched, 0, 0, deviceWidth, deviceHeight, 0, 0, width, height, bits.data(),
+    const bool scaled = probe.lngDispWidth() != width || probe.lngDispHeight() != height;
+    if (scaled && (shownWidth > width || shownHeight > height)) {
+      DeviceContext stretched(shownWidth, shownHeight);
+      const BITMAPINFO info{{.biWidth = width, .biHeight = height}};
+      StretchDIBits(&stretched, 0, 0, shownWidth, shownHeight, 0, 0, width, height, bits.data(),
                     &info, DIB_RGB_COLORS, SRCCOPY);
-      picture = QImage(reinterpret_cast<const uchar*>(stretched.row(0)), deviceWidth, deviceHeight,
+      picture = QImage(reinterpret_cast<const uchar*>(stretched.row(0)), shownWidth, shownHeight,
                        QImage::Format_RGB32)
                     .copy();
-    } else if (scaled) {
-      picture = picture.scaled(deviceWidth, deviceHeight, Qt::IgnoreAspectRatio,
-                               Qt::SmoothTransformation);
+    } else {
+      picture = picture.scaled(shownWidth, shownHeight, Qt::IgnoreAspectRatio,
+                               scaled ? Qt::SmoothTransformation : Qt::FastTransformation);
     }
     const int tolerance = scaled ? 10 : 0;  // Qt weighs a little otherwise near 1:1
     int wrong = 0;
     for (int y = 0; y < dc->height(); ++y)
       for (int x = 0; x < dc->width(); ++x) {
         const int row = y - top;  // of the picture, from its top
-        const bool inside = !bits.empty() && row >= 0 && x < deviceWidth && row < deviceHeight;
-        const QRgb want = !inside ? QRgb{kDesktop}
-                          : scaled
-                              ? picture.pixel(x, row)
-                              : picture.pixel(static_cast<int>(x / s), static_cast<int>(row / s));
-        const QColor wanted(want), got(dc->pixel(x, y));
-        if (std::max({std::abs(got.red() - wanted.red()), std::abs(got.green() - wanted.green()),
-                      std::abs(got.blue() - wanted.blue())}) > tolerance &&
+        const bool inside = !bits.empty() && row >= 0 && x < shownWidth && row < shownHeight;
+        const QColor want(inside ? picture.pixel(x, row) : QRgb{kDesktop}), got(dc->pixel(x, y));
+        if (std::max({std::abs(got.red() - want.red()), std::abs(got.green() - want.green()),
+                      std::abs(got.blue() - want.blue())}) > tolerance &&
             ++wrong <= 5)
           ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << std::hex << got.rgb()
-                        << ", wanted " << wanted.rgb();
+                        << ", wanted " << want.rgb();
       }
     EXPECT_EQ(wrong, 0);
   }

@@ -12,7 +12,6 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
-#include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -28,7 +27,6 @@
 #include "appicon.h"
 #include "checked.h"
 #include "form.h"
-#include "gdi.h"
 #include "labelprobe.h"
 #include "recorders.h"
 #include "testutil.h"
@@ -358,43 +356,6 @@ TEST_F(Toolkit, TheWindowShowsWhatWasLastPaintedThroughResizes) {
   form.Cls();
   EXPECT_EQ(shown(15, 45), 0x336699u);
   EXPECT_EQ(form.hDC()->pixel(15, 45) & 0xFFFFFF, 0x336699u);
-}
-
-// Taken to a screen of another scale, the window keeps what it showed, rescaled, and paints in
-// that screen's own pixels; the device context stays the same. Run on two screens of scales 1
-// and 2 (CMakeLists.txt).
-TEST_F(Toolkit, AWindowTakenToAScreenOfAnotherScalePaintsInItsPixels) {
-  const QList<QScreen*> screens = QGuiApplication::screens();
-  if (screens.size() < 2 || screens[0]->devicePixelRatio() == screens[1]->devicePixelRatio())
-    GTEST_SKIP() << "needs two screens of different scales";
-  tk::Form form(200, 100);
-  form.SetBackColor(0x336699);
-  form.Show();
-  std::vector<uint8_t> red(20 * 60, 0);  // 20 x 20, bottom-up
-  for (size_t i = 2; i < red.size(); i += 3) red[i] = 0xFF;
-  BITMAPINFO info{};
-  info.bmiHeader.biWidth = info.bmiHeader.biHeight = 20;
-  HDC dc = form.hDC();
-  ASSERT_EQ(SetDIBitsToDevice(dc, 10, 40, 20, 20, 0, 0, 0, 20, red.data(), &info, 0), 20);
-  for (QScreen* screen : {screens[1], screens[0], screens[1]}) {
-    const int s = static_cast<int>(screen->devicePixelRatio());
-    SCOPED_TRACE(s);
-    form.hWnd()->setScreen(screen);
-    form.hWnd()->move(screen->availableGeometry().topLeft() + QPoint(40, 40));
-    QCoreApplication::processEvents();
-    ASSERT_EQ(form.hDC(), dc);
-    ASSERT_EQ(dc->scale(), s);
-    EXPECT_GE(dc->width(), 200 * s);
-    EXPECT_EQ(dc->pixel(15 * s, 45 * s) & 0xFFFFFF, 0xFF0000u);  // kept
-    EXPECT_EQ(dc->pixel(5 * s, 45 * s) & 0xFFFFFF, 0x336699u);
-    form.Cls();
-    SetDIBitsToDevice(dc, 10, 40, 20, 20, 0, 0, 0, 20, red.data(), &info, 0);
-    const QImage shown = form.Client()->grab().toImage();
-    EXPECT_EQ(shown.size(), QSize(200 * s, 100 * s));
-    for (const QPoint at : {QPoint(10 * s, 40 * s), QPoint(30 * s - 1, 60 * s - 1)})
-      EXPECT_EQ(shown.pixel(at) & 0xFFFFFF, 0xFF0000u) << at.x() << "," << at.y();
-    EXPECT_EQ(shown.pixel(10 * s - 1, 40 * s) & 0xFFFFFF, 0x336699u);
-  }
 }
 
 // ---- The dialog controls and frame ------------------------------------------------------------
