@@ -1,13 +1,16 @@
 // The DIB painting call on our device context: 24-bit BI_RGB rows, either order, straight from
 // the caller's bits into the surface, clipped to the surface and to the rows the caller holds.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <vector>
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
 
 #include "devicecontext.h"
 #include "gdi.h"
+#include "stretch.h"
 
 namespace {
 
@@ -53,6 +56,50 @@ void ConvertRow(const uint8_t* src, uint32_t* dst, int32_t count) {
   ConvertRowPlain(src, dst, count);
 }
 
+// At a scale other than 1: the picture's part that the call shows, (x, y) its logical top-left,
+// into the device rectangle that covers it. At a whole scale k every picture pixel becomes a k x k
+// block, exactly; else the area-averaging stretch spreads it over the device pixels.
+void PaintScaled(HDC hdc, int64_t x, int64_t y, int64_t columnsFrom, int64_t columnsTo,
+                 int64_t rowLow, int64_t rowHigh, const uint8_t* bits, int64_t firstScan,
+                 int64_t endScan, const BITMAPINFOHEADER& bi) {
+  const int64_t left = hdc->ToDevice(x), top = hdc->ToDevice(y);
+  const int64_t right = hdc->ToDevice(x + (columnsTo - columnsFrom));
+  const int64_t bottom = hdc->ToDevice(y + (rowHigh - rowLow + 1));
+  // The rows the caller holds, as a picture of their own.
+  BITMAPINFOHEADER block = bi;
+  block.biHeight =
+      static_cast<int32_t>(bi.biHeight < 0 ? firstScan - endScan : endScan - firstScan);
+  const double scale = hdc->scale();
+  if (scale != std::floor(scale)) {
+    StretchToDevice(hdc, left, top, right - left, bottom - top, columnsFrom, rowLow - firstScan,
+                    columnsTo - columnsFrom, rowHigh - rowLow + 1, bits, block);
+    return;
+  }
+  const auto k = static_cast<int64_t>(scale);
+  const int64_t x0 = std::max<int64_t>(left, 0), x1 = std::min<int64_t>(right, hdc->width());
+  const int64_t y0 = std::max<int64_t>(top, 0), y1 = std::min<int64_t>(bottom, hdc->height());
+  if (x1 <= x0 || y1 <= y0) return;
+  // The picture's columns under [x0, x1), converted once a row, then widened.
+  const int64_t c0 = columnsFrom + (x0 - left) / k, c1 = columnsFrom + (x1 - 1 - left) / k + 1;
+  std::vector<uint32_t> converted(static_cast<size_t>(c1 - c0));
+  const int64_t stride = DibStride(bi.biWidth, 24);
+  for (int64_t dy = y0; dy < y1; ++dy) {
+    uint32_t* dst = hdc->row(static_cast<int32_t>(dy));
+    if (dy > y0 && (dy - top) % k != 0) {  // the block's next row: as the one above
+      std::memcpy(dst + x0, hdc->row(static_cast<int32_t>(dy - 1)) + x0,
+                  static_cast<size_t>(x1 - x0) * 4);
+      continue;
+    }
+    const int64_t scan = rowHigh - (dy - top) / k;  // from the picture's bottom
+    const int64_t index = bi.biHeight < 0 ? endScan - 1 - scan : scan - firstScan;
+    ConvertRow(bits + index * stride + c0 * 3, converted.data(), static_cast<int32_t>(c1 - c0));
+    for (int64_t dx = x0; dx < x1; ++dx)
+      dst[dx] = converted[static_cast<size_t>(columnsFrom + (dx - left) / k - c0)];
+  }
+  hdc->NotifyPainted({static_cast<int32_t>(x0), static_cast<int32_t>(y0),
+                      static_cast<int32_t>(x1 - x0), static_cast<int32_t>(y1 - y0)});
+}
+
 }  // namespace
 
 int SetDIBitsToDevice(HDC hdc, int32_t xDest, int32_t yDest, uint32_t w, uint32_t h, int32_t xSrc,
@@ -71,6 +118,17 @@ int SetDIBitsToDevice(HDC hdc, int32_t xDest, int32_t yDest, uint32_t w, uint32_
   const int64_t firstScan = std::min<int64_t>(uStartScan, height);
   const int64_t endScan = std::min<int64_t>(int64_t{uStartScan} + cLines, height);
   if (endScan <= firstScan) return 0;
+
+  if (hdc->scale() != 1) {
+    // What the call shows of the picture, wherever the surface ends.
+    const int64_t x0 = std::max<int64_t>(xSrc, 0), x1 = std::min<int64_t>(int64_t{xSrc} + w, width);
+    const int64_t top = int64_t{ySrc} + h - 1;
+    const int64_t yLow = std::max<int64_t>(ySrc, firstScan), yHigh = std::min(top, endScan - 1);
+    if (x1 > x0 && yHigh >= yLow)
+      PaintScaled(hdc, xDest + (x0 - xSrc), yDest + (top - yHigh), x0, x1, yLow, yHigh,
+                  static_cast<const uint8_t*>(lpvBits), firstScan, endScan, bi);
+    return static_cast<int>(endScan - firstScan);
+  }
 
   const int64_t x0 = std::max<int64_t>({xSrc, 0, int64_t{xSrc} - xDest});
   const int64_t x1 =

@@ -4,6 +4,7 @@
 // are worked out.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -11,6 +12,7 @@
 
 #include "devicecontext.h"
 #include "gdi.h"
+#include "stretch.h"
 
 namespace {
 
@@ -157,24 +159,17 @@ inline uint32_t ColumnsPlain(const int16_t* v, const uint16_t* weights, int32_t 
 
 }  // namespace
 
-int StretchDIBits(HDC hdc, int32_t xDest, int32_t yDest, int32_t destWidth, int32_t destHeight,
-                  int32_t xSrc, int32_t ySrc, int32_t srcWidth, int32_t srcHeight,
-                  const void* lpBits, const BITMAPINFO* lpbmi, uint32_t iUsage, uint32_t rop) {
-  if (!hdc || !lpBits || !lpbmi || iUsage != DIB_RGB_COLORS || rop != SRCCOPY) return 0;
-  const BITMAPINFOHEADER& bi = lpbmi->bmiHeader;
-  if (bi.biBitCount != 24 || bi.biCompression != BI_RGB || bi.biWidth <= 0 || bi.biHeight == 0)
-    return 0;
+void StretchToDevice(HDC hdc, int64_t xDest, int64_t yDest, int64_t destWidth, int64_t destHeight,
+                     int64_t xSrc, int64_t ySrc, int64_t srcWidth, int64_t srcHeight,
+                     const void* lpBits, const BITMAPINFOHEADER& bi) {
+  if (destWidth <= 0 || destHeight <= 0) return;
   const int64_t width = bi.biWidth, height = std::abs(int64_t{bi.biHeight});
-  if (destWidth <= 0 || destHeight <= 0 || srcWidth <= 0 || srcHeight <= 0 || xSrc < 0 ||
-      ySrc < 0 || int64_t{xSrc} + srcWidth > width || int64_t{ySrc} + srcHeight > height)
-    return 0;
-
   // The device pixels that lie on the surface.
-  const int64_t x0 = std::max<int64_t>(0, -int64_t{xDest});
+  const int64_t x0 = std::max<int64_t>(0, -xDest);
   const int64_t x1 = std::min<int64_t>(destWidth, int64_t{hdc->width()} - xDest);
-  const int64_t y0 = std::max<int64_t>(0, -int64_t{yDest});
+  const int64_t y0 = std::max<int64_t>(0, -yDest);
   const int64_t y1 = std::min<int64_t>(destHeight, int64_t{hdc->height()} - yDest);
-  if (x1 <= x0 || y1 <= y0) return srcHeight;
+  if (x1 <= x0 || y1 <= y0) return;
 
   const Taps cols = AreaTaps(srcWidth, destWidth, x0, x1, kColumnOne);
   const Taps rows = AreaTaps(srcHeight, destHeight, y0, y1, kRowOne);
@@ -201,8 +196,19 @@ int StretchDIBits(HDC hdc, int32_t xDest, int32_t yDest, int32_t destWidth, int3
 #if defined(__x86_64__) || defined(__i386__)
   static const bool ssse3 = __builtin_cpu_supports("ssse3");
 #endif
+  const auto most = static_cast<size_t>(rows.most);
   for (int64_t y = y0; y < y1; ++y) {
     const size_t k = static_cast<size_t>(y - y0);
+    // Enlarged twice or more, neighbouring device rows cover the same part of one picture row:
+    // the row above is then this one too.
+    if (k > 0 && rows.first[k] == rows.first[k - 1] && rows.count[k] == rows.count[k - 1] &&
+        std::equal(&rows.weights[k * most], &rows.weights[k * most] + most,
+                   &rows.weights[(k - 1) * most])) {
+      std::memcpy(hdc->row(static_cast<int32_t>(yDest + y)) + (xDest + x0),
+                  hdc->row(static_cast<int32_t>(yDest + y - 1)) + (xDest + x0),
+                  static_cast<size_t>(x1 - x0) * 4);
+      continue;
+    }
     int32_t taps = 0;
     for (int32_t j = 0; j < rows.count[k]; ++j) {
       const uint16_t w = rows.weights[k * static_cast<size_t>(rows.most) + static_cast<size_t>(j)];
@@ -243,5 +249,24 @@ int StretchDIBits(HDC hdc, int32_t xDest, int32_t yDest, int32_t destWidth, int3
   }
   hdc->NotifyPainted({static_cast<int32_t>(xDest + x0), static_cast<int32_t>(yDest + y0),
                       static_cast<int32_t>(x1 - x0), static_cast<int32_t>(y1 - y0)});
+}
+
+int StretchDIBits(HDC hdc, int32_t xDest, int32_t yDest, int32_t destWidth, int32_t destHeight,
+                  int32_t xSrc, int32_t ySrc, int32_t srcWidth, int32_t srcHeight,
+                  const void* lpBits, const BITMAPINFO* lpbmi, uint32_t iUsage, uint32_t rop) {
+  if (!hdc || !lpBits || !lpbmi || iUsage != DIB_RGB_COLORS || rop != SRCCOPY) return 0;
+  const BITMAPINFOHEADER& bi = lpbmi->bmiHeader;
+  if (bi.biBitCount != 24 || bi.biCompression != BI_RGB || bi.biWidth <= 0 || bi.biHeight == 0)
+    return 0;
+  const int64_t width = bi.biWidth, height = std::abs(int64_t{bi.biHeight});
+  if (destWidth <= 0 || destHeight <= 0 || srcWidth <= 0 || srcHeight <= 0 || xSrc < 0 ||
+      ySrc < 0 || int64_t{xSrc} + srcWidth > width || int64_t{ySrc} + srcHeight > height)
+    return 0;
+  // Averaged straight from the picture into the device pixels: on a HiDPI screen the picture
+  // keeps the detail the screen can show.
+  const int64_t x = hdc->ToDevice(xDest), y = hdc->ToDevice(yDest);
+  StretchToDevice(hdc, x, y, hdc->ToDevice(int64_t{xDest} + destWidth) - x,
+                  hdc->ToDevice(int64_t{yDest} + destHeight) - y, xSrc, ySrc, srcWidth, srcHeight,
+                  lpBits, bi);
   return srcHeight;
 }

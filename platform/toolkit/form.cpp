@@ -28,6 +28,7 @@
 #include <QUrl>
 #include <QWindow>
 #include <algorithm>
+#include <cmath>
 
 #include "appicon.h"
 #include "checked.h"
@@ -164,8 +165,9 @@ class Form::Window : public QMainWindow {
   Form* form_;
 };
 
-// Shows the device context's picture; the picture is in logical pixels and Qt scales it with
-// the rest of the window.
+// Shows the device context's picture. The picture is held in the screen's own pixels, at the
+// window's device pixel ratio, so that Qt shows it 1:1 and a picture painted into it keeps the
+// detail a HiDPI screen can show; the painting calls still take logical pixels.
 class Form::ClientArea : public QWidget {
  public:
   ClientArea(Form* form, QWidget* parent) : QWidget(parent), form_(form) {
@@ -173,35 +175,58 @@ class Form::ClientArea : public QWidget {
     Grow(form->initialWidth_, form->initialHeight_);
   }
 
-  DeviceContext* dc() { return dc_.get(); }
+  DeviceContext* dc() { return &dc_; }
 
-  // The picture never shrinks, so that what was painted outlives a smaller window.
+  // The picture never shrinks, so that what was painted outlives a smaller window. When the
+  // window's scale changes (it went to another screen) what was shown is kept, rescaled, until
+  // it is painted again. The device context stays the same object, so a kept HDC stays good.
   void Grow(int32_t width, int32_t height) {
-    width = std::max(width, image_.width());
-    height = std::max(height, image_.height());
-    if (!dc_ || width > image_.width() || height > image_.height()) {
-      QImage larger(width, height, QImage::Format_RGB32);
-      larger.fill(Rgb(form_->backColor_));
-      if (!image_.isNull()) {
-        QPainter painter(&larger);
-        painter.drawImage(0, 0, image_);
-      }
-      image_ = larger;
-      dc_ = std::make_unique<DeviceContext>(reinterpret_cast<uint32_t*>(image_.bits()),
-                                            image_.width(), image_.height(),
-                                            static_cast<int32_t>(image_.bytesPerLine() / 4));
-      dc_->SetPaintNotifier([this](const PaintRect& r) { update(r.x, r.y, r.width, r.height); });
+    width = std::max(width, logical_.width());
+    height = std::max(height, logical_.height());
+    const qreal scale = devicePixelRatio();
+    if (!image_.isNull() && width == logical_.width() && height == logical_.height() &&
+        scale == image_.devicePixelRatio())
+      return;
+    QImage larger(Device(width, scale), Device(height, scale), QImage::Format_RGB32);
+    larger.setDevicePixelRatio(scale);
+    larger.fill(Rgb(form_->backColor_));
+    if (!image_.isNull()) {
+      QPainter painter(&larger);
+      painter.setRenderHint(QPainter::SmoothPixmapTransform);
+      painter.drawImage(QPointF(0, 0), image_);
     }
+    image_ = larger;
+    logical_ = QSize(width, height);
+    dc_ = DeviceContext(reinterpret_cast<uint32_t*>(image_.bits()), image_.width(), image_.height(),
+                        static_cast<int32_t>(image_.bytesPerLine() / 4), scale);
+    // The device pixels painted, as the logical ones that cover them.
+    dc_.SetPaintNotifier([this](const PaintRect& r) {
+      const qreal s = image_.devicePixelRatio();
+      const int left = static_cast<int>(std::floor(r.x / s)),
+                top = static_cast<int>(std::floor(r.y / s));
+      update(left, top, static_cast<int>(std::ceil((r.x + r.width) / s)) - left,
+             static_cast<int>(std::ceil((r.y + r.height) / s)) - top);
+    });
   }
 
   QSize sizeHint() const override { return {form_->initialWidth_, form_->initialHeight_}; }
 
  protected:
+  // Qt 6.4 tells a widget of another screen by this event only; a scale that changed on the
+  // same screen is caught at the next paint.
+  bool event(QEvent* event) override {
+    if (event->type() == QEvent::ScreenChangeInternal && !image_.isNull()) {
+      Grow(0, 0);
+      update();
+    }
+    return QWidget::event(event);
+  }
   void paintEvent(QPaintEvent* event) override {
+    if (devicePixelRatio() != image_.devicePixelRatio()) Grow(0, 0);
     QPainter painter(this);
-    const QRect shown = event->rect() & image_.rect();
-    if (!shown.isEmpty()) painter.drawImage(shown.topLeft(), image_, shown);
-    for (const QRect& rest : QRegion(event->rect()) - QRegion(shown))
+    // At the screen's scale, pixel for pixel; the paint's own clip keeps it to the event.
+    painter.drawImage(QPointF(0, 0), image_);
+    for (const QRect& rest : QRegion(event->rect()) - QRegion(QRect(QPoint(0, 0), logical_)))
       painter.fillRect(rest, Rgb(form_->backColor_));
   }
   void resizeEvent(QResizeEvent* event) override {
@@ -220,9 +245,14 @@ class Form::ClientArea : public QWidget {
   // Inside the client area and on no control (a disabled one counts as a control).
   bool OnClientItself(const QPoint& at) const { return rect().contains(at) && !childAt(at); }
 
+  static int Device(int32_t logical, qreal scale) {
+    return static_cast<int>(std::ceil(logical * scale - 1e-6));
+  }
+
   Form* form_;
-  QImage image_;  // 0x??RRGGBB, the top byte unused
-  std::unique_ptr<DeviceContext> dc_;
+  QImage image_;   // 0x??RRGGBB, the top byte unused; device pixels
+  QSize logical_;  // what it covers, in logical pixels
+  DeviceContext dc_{nullptr, 0, 0, 0};
   bool pressed_ = false;
 };
 

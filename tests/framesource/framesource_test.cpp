@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
+#include <cmath>
 #include <cstring>
 #include <random>
 
@@ -503,6 +505,50 @@ TEST(StretchDIBits, EachDevicePixelIsTheAreaAverage) {
               << x << "," << y << " channel " << channel;
         }
       }
+  }
+}
+
+// On a HiDPI surface a paint is the scale-1 paint of the same call into the device rectangle:
+// 1:1 at a whole scale each pixel of it a scale x scale block, anything else the stretch at
+// scale 1 into the device rectangle (edges rounded). Either row order, a part of the picture,
+// scan lines holding part of it, partly off the surface.
+TEST(StretchDIBits, AtAScaleAPaintIsTheScaleOnePaintOfTheDeviceRectangle) {
+  std::mt19937 rng(11);
+  auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int round = 0; round < 400; ++round) {
+    const double scale = std::array{2.0, 1.5, 3.0, 1.25}[round % 4];
+    const bool blocks = scale == std::floor(scale) && pick(0, 1), stretch = !blocks && pick(0, 1);
+    const int width = pick(1, 30), height = pick(1, 30), sw = pick(1, width), sh = pick(1, height);
+    const int sx = pick(0, width - sw), sy = pick(0, height - sh);
+    const int dw = stretch ? pick(1, 2 * sw) : sw, dh = stretch ? pick(1, 2 * sh) : sh;
+    const int dx = pick(-dw, 20), dy = pick(-dh, 20);
+    const int start = blocks ? pick(0, height - 1) : 0, lines = pick(1, height - start);
+    SCOPED_TRACE(testing::Message() << "round " << round);
+    std::vector<uint8_t> bits(static_cast<size_t>(Stride(width)) * height);
+    for (uint8_t& b : bits) b = static_cast<uint8_t>(pick(0, 255));
+    BITMAPINFO bmi{};
+    bmi.bmiHeader.biWidth = width;
+    bmi.bmiHeader.biHeight = pick(0, 1) ? -height : height;
+    std::vector<uint32_t> device(40 * 40);
+    DeviceContext dc(device.data(), 40, 40, 40, scale), want(40, 40), logical(40, 40);
+    for (DeviceContext* each : {&dc, &want, &logical}) each->Fill(0x123456);
+    const auto at = [scale](int v) { return static_cast<int>(std::lround(v * scale)); };
+    if (blocks) {
+      ASSERT_EQ(
+          SetDIBitsToDevice(&dc, dx, dy, sw, sh, sx, sy, start, lines, bits.data(), &bmi, 0),
+          SetDIBitsToDevice(&logical, dx, dy, sw, sh, sx, sy, start, lines, bits.data(), &bmi, 0));
+      for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 40; ++x) want.row(y)[x] = logical.pixel(x / at(1), y / at(1));
+    } else {
+      if (stretch)
+        StretchDIBits(&dc, dx, dy, dw, dh, sx, sy, sw, sh, bits.data(), &bmi, 0, SRCCOPY);
+      else
+        SetDIBitsToDevice(&dc, dx, dy, sw, sh, sx, sy, 0, height, bits.data(), &bmi, 0);
+      StretchDIBits(&want, at(dx), at(dy), at(dx + dw) - at(dx), at(dy + dh) - at(dy), sx, sy, sw,
+                    sh, bits.data(), &bmi, 0, SRCCOPY);
+    }
+    for (int y = 0; y < 40; ++y)
+      for (int x = 0; x < 40; ++x) ASSERT_EQ(dc.pixel(x, y), want.pixel(x, y)) << x << "," << y;
   }
 }
 

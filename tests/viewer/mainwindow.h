@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "devicecontext.h"
 #include "frmMain.h"
+#include "gdi.h"
 #include "recorders.h"
 #include "sourceprobe.h"
 #include "testutil.h"
@@ -43,14 +45,18 @@ class MainWindow : public SeamTest {
 
   void ClickPicture() { QTest::mouseClick(form->Client(), Qt::LeftButton, {}, QPoint(360, 260)); }
 
-  // Every pixel of the device context: the frame buffer in the display rectangle at (0, 20), the
-  // desktop colour everywhere else. At the picture's own size exactly; scaled, as Qt's smooth
-  // scaling makes it, within a few levels.
+  // Every pixel of the device context, in the screen's own pixels: the frame buffer in the
+  // display rectangle at (0, 20), the desktop colour everywhere else. At the picture's own size
+  // each picture pixel a block of the screen's scale, exactly; scaled down, as Qt's smooth
+  // scaling makes it, within a few levels; enlarged (not an area average in Qt), as the stretch,
+  // checked against the areas in its own test, paints it at scale 1.
   void ExpectPicture(classBMPAVI& source) {
     frmMainProbe probe(*form);
     HDC dc = form->hDC();
-    const int width = source.biWidth(), height = source.biHeight();
-    const int shownWidth = probe.lngDispWidth(), shownHeight = probe.lngDispHeight();
+    EXPECT_EQ(dc->scale(), form->Client()->devicePixelRatio());  // as sharp as the screen allows
+    const int width = source.biWidth(), height = source.biHeight(), top = dc->ToDevice(20);
+    const int shownWidth = dc->ToDevice(probe.lngDispWidth()),
+              shownHeight = dc->ToDevice(probe.lngDispHeight());
     const std::vector<uint8_t>& bits = Peek(source).DIBBits();
     QImage picture(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)
@@ -58,15 +64,24 @@ class MainWindow : public SeamTest {
         const uint8_t* p = bits.data() + (height - 1 - y) * DibStride(width, 24) + 3 * x;
         picture.setPixel(x, y, qRgb(p[2], p[1], p[0]));
       }
-    const bool scaled = shownWidth != width || shownHeight != height;
-    if (scaled)
-      picture =
-          picture.scaled(shownWidth, shownHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const bool scaled = probe.lngDispWidth() != width || probe.lngDispHeight() != height;
+    if (scaled && (shownWidth > width || shownHeight > height)) {
+      DeviceContext stretched(shownWidth, shownHeight);
+      const BITMAPINFO info{{.biWidth = width, .biHeight = height}};
+      StretchDIBits(&stretched, 0, 0, shownWidth, shownHeight, 0, 0, width, height, bits.data(),
+                    &info, DIB_RGB_COLORS, SRCCOPY);
+      picture = QImage(reinterpret_cast<const uchar*>(stretched.row(0)), shownWidth, shownHeight,
+                       QImage::Format_RGB32)
+                    .copy();
+    } else {
+      picture = picture.scaled(shownWidth, shownHeight, Qt::IgnoreAspectRatio,
+                               scaled ? Qt::SmoothTransformation : Qt::FastTransformation);
+    }
     const int tolerance = scaled ? 10 : 0;  // Qt weighs a little otherwise near 1:1
     int wrong = 0;
     for (int y = 0; y < dc->height(); ++y)
       for (int x = 0; x < dc->width(); ++x) {
-        const int row = y - 20;  // of the picture, from its top
+        const int row = y - top;  // of the picture, from its top
         const bool inside = !bits.empty() && row >= 0 && x < shownWidth && row < shownHeight;
         const QColor want(inside ? picture.pixel(x, row) : QRgb{kDesktop}), got(dc->pixel(x, y));
         if (std::max({std::abs(got.red() - want.red()), std::abs(got.green() - want.green()),

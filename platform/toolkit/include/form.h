@@ -1,6 +1,7 @@
 // A top-level window of the toolkit: caption, optional menu bar, a client area of controls and a
 // device context that paints into the client area. Sizes and places are logical pixels of the
-// 96-dpi layout; Qt scales the whole client area, picture included, to the screen.
+// 96-dpi layout; Qt scales them to the screen, and the device context paints in the screen's
+// own pixels (devicecontext.h).
 //
 // The device context is a picture the size of the client area that the window shows: what was
 // last painted comes back by itself when the window is uncovered, resized or restored. Nothing
